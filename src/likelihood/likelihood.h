@@ -1,0 +1,57 @@
+// The likelihood: individual arrays of a family, nuclear-family peeling, and
+// the sample ln LH that the search maximises.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/params.h"
+#include "model/model.h"
+#include "pedigree/pedigree.h"
+#include "textio/textio.h"
+
+namespace pedseg {
+
+// 1.0E-17 as a single-precision constant: a loose individual whose summed
+// array is at or below it makes the evaluation impossible.
+inline constexpr double LIK_FLOOR = static_cast<double>(1.0E-17f);  // 9.99999983775159E-18
+
+// IND_LIK(d,g,k), d = 1..N_SIZE (family-local number), g = 1..3, k = 1..7,
+// stored with d fastest, then g, then k.  IND_DONE(d), d = 1..N_SIZE.
+struct LikWork {
+  double IND_LIK[N_SIZE * 3 * MAX_CLASS] = {};
+  int32_t IND_DONE[N_SIZE + 1] = {};
+};
+
+inline double& ind_lik(LikWork& w, int d, int g, int k) {
+  return w.IND_LIK[(d - 1) + N_SIZE * ((g - 1) + 3 * (k - 1))];
+}
+inline double ind_lik(const LikWork& w, int d, int g, int k) {
+  return w.IND_LIK[(d - 1) + N_SIZE * ((g - 1) + 3 * (k - 1))];
+}
+
+// Everything one evaluation reads and writes.
+struct LikelihoodContext {
+  ParamTable& par;
+  ModelQuantities& model;
+  const PolyTables& poly;
+  PedigreeTables& ped;
+  LikWork& work;
+  OutputFile& par_err;   // messages of the initial mapping
+  int32_t LH_MODE = -1;  // 1: search mapping, otherwise the initial one
+};
+
+// Sets up the arrays of family f (children, parents, loose individuals).
+void INIT_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
+                 const PolyTables& poly, LikWork& work);
+
+// Peels the nuclear families of family f in file order; result is the
+// family's peeled ln LH.
+void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
+                 const PolyTables& poly, LikWork& work, double& result);
+
+// The objective: the sample ln LH at the point in the parameter table, or
+// LH_SENTINEL for an impossible point (a rejected mapping, a loose
+// individual below LIK_FLOOR, or a total that is not finite).
+void SAMPLE_LOGLIK(LikelihoodContext& ctx, double& LL);
+
+}  // namespace pedseg

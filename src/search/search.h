@@ -1,0 +1,33 @@
+// Bounded direct (pattern) search that maximises the sample ln LH.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "driver/params.h"
+#include "textio/textio.h"
+
+namespace pedseg {
+
+// The objective stores the ln LH of the point in PAR_VAL into its argument.
+using Objective = std::function<void(double&)>;
+
+struct SearchResults {
+  double BEST_LH = 0.0;
+  int32_t ITER_COUNT = 0;
+  int32_t EVAL_COUNT = 0;
+};
+
+// Where the search writes: progress blocks, console lines, failure lines.
+struct SearchOutputs {
+  OutputFile& max_dat;
+  OutputFile& console;
+  OutputFile& par_err;
+};
+
+void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
+                   const double& rtol, const int32_t& maxit, const int32_t& print,
+                   const Objective& objective, ParamTable& par, SearchResults& results,
+                   SearchOutputs& out);
+
+}  // namespace pedseg
