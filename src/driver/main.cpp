@@ -1,7 +1,4 @@
-// Program entry: one batch run in the current folder.
-#include <cstdio>
+// Program entry: one batch run in the current folder; arguments are ignored.
+#include "driver/run.h"
 
-int main() {
-  std::fprintf(stderr, "pedseg: the analysis is not built yet\n");
-  return 1;
-}
+int main() { return pedseg::pedseg_main(); }

@@ -1,0 +1,138 @@
+#include "driver/run.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pedseg {
+
+namespace {
+
+// -1.0E17 as a single-precision constant: ln LH at or below it is impossible.
+constexpr double IMPOSSIBLE_LH = -static_cast<double>(1.0E17f);  // -99999998430674944
+
+// Step 8: individuals of the analysed families with a measured trait
+// (>= -998) and in the spike (>= 998); a spike individual counts in both.
+void count_measured(RunTables& t) {
+  t.NMEAS = 0;
+  t.NSPIKE = 0;
+  const PedigreeTables& ped = t.ped;
+  for (int32_t f = 1; f <= ped.NFAM; ++f) {
+    for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i) {
+      if (ped.TRAIT[i] >= -998.0f) ++t.NMEAS;
+      if (ped.TRAIT[i] >= 998.0f) ++t.NSPIKE;
+    }
+  }
+}
+
+void validate_or_reject(const PedigreeTables& ped, OutputFile& diagnostics) {
+  std::vector<std::string> errors, warnings;
+  bool ok = validate_pedigree(ped, errors, warnings);
+  for (const std::string& w : warnings) write_text(diagnostics, "pedseg: warning: " + w + "\n");
+  if (ok) return;
+  std::string message = "the pedigree structure in iway.dat cannot be analysed:";
+  for (const std::string& e : errors) message += "\n  " + e;
+  throw InputError{message};
+}
+
+void write_sigma(const RunTables& t, OutputFile& sigma) {
+  write_formatted(sigma, "('  Number of measured individuals =',I4)", {fmt_int(t.NMEAS)});
+  write_formatted(sigma, "('  Number of individuals in spike=',I4)", {fmt_int(t.NSPIKE)});
+  write_formatted(sigma,
+                  "(1X,' Number of iteration =',I4,                         \t"
+                  "/'  Number of functions =',I6,/1X, ' ln LH =',E20.8)",
+                  {fmt_int(t.search.ITER_COUNT), fmt_int(t.search.EVAL_COUNT),
+                   fmt_real(t.search.BEST_LH)});
+  write_formatted(sigma, "(10X,' Parameter',7X,'Step')", {});
+  for (int32_t i = 1; i <= NPAR_USED; ++i) {
+    write_formatted(sigma, "(1X,I2,1X,2E15.6,3X,I2,1X,2E15.6)",
+                    {fmt_int(i), fmt_real(t.par.PAR_VAL[i]), fmt_real(t.par.PAR_STEP[i])});
+  }
+}
+
+}  // namespace
+
+void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
+  // 1-4: model sizes, parameter file, error log.
+  t.poly.NLOCI = 3;
+  t.poly.NCLASS = 7;
+  InputFile par_inp = open_input("par.inp");
+  OutputFile par_err;
+  open_output(par_err, "par.err");
+  t.par.NPAR = NPAR_USED;
+  READ_PARAMETERS(par_inp, t.par);
+  par_inp = InputFile{};
+
+  // 5-6: polygenic tables.
+  BUILD_TRANS_POLY(t.poly);
+  BUILD_POLY_PRIOR(t.poly);
+
+  // 7: pedigree and traits, then the structural checks.
+  READ_PEDIGREE(t.par.TRAIT_FILE_NAME, t.ped, console);
+  validate_or_reject(t.ped, diagnostics);
+
+  // 8-9: counts.
+  count_measured(t);
+  write_free(console, {fmt_text("Number of measured individuals ="), fmt_int(t.NMEAS)});
+  write_free(console, {fmt_text("Number of individuals in spike ="), fmt_int(t.NSPIKE)});
+
+  // 10-12: the evaluation at the starting values.
+  LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1};
+  SAMPLE_LOGLIK(ctx, t.INIT_LH);
+  write_formatted(console, "(' initial LH=',e15.8)", {fmt_real(t.INIT_LH)});
+  if (t.INIT_LH <= IMPOSSIBLE_LH) {
+    close_output(par_err);
+    return;
+  }
+
+  // 13-15: the search.
+  ctx.LH_MODE = 1;
+  write_free(console, {fmt_text("MAX="), fmt_int(ctx.LH_MODE)});
+  OutputFile max_dat;
+  open_output(max_dat, "max.dat");
+  SearchOutputs outs{max_dat, console, par_err};
+  const int32_t npar = t.par.NPAR;
+  const double eps = SEARCH_EPS, pull = SEARCH_PULL, rtol = SEARCH_RTOL;
+  const int32_t maxit = SEARCH_MAXIT, print = SEARCH_PRINT;
+  Objective objective = [&ctx](double& ll) { SAMPLE_LOGLIK(ctx, ll); };
+  DIRECT_SEARCH(npar, eps, pull, rtol, maxit, print, objective, t.par, t.search, outs);
+  close_output(max_dat);
+
+  // 16-18: results.
+  OutputFile sigma;
+  open_output(sigma, "sigma.dat");
+  write_sigma(t, sigma);
+  close_output(sigma);
+  close_output(par_err);
+  write_free(console, {fmt_text("**** END OF PROGRAM ****")});
+}
+
+int pedseg_main() {
+  // One instance of every table for the whole process; on the heap, since
+  // its initialised members would otherwise put 30 MB into the executable.
+  auto tables = std::make_unique<RunTables>();
+  OutputFile console = output_stream(stdout, "standard output");
+  OutputFile diagnostics = output_stream(stderr, "standard error");
+  int status = 0;
+  try {
+    run_analysis(*tables, console, diagnostics);
+    std::fflush(stdout);
+    if (std::ferror(stdout)) throw WriteError{"cannot write to standard output"};
+  } catch (const InputError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "pedseg: input error: %s\n", e.message.c_str());
+    status = EXIT_INPUT_ERROR;
+  } catch (const SizeStop& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "STOP %s\n", e.message.c_str());
+    status = EXIT_SIZE_STOP;
+  } catch (const WriteError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "pedseg: write error: %s\n", e.message.c_str());
+    status = EXIT_WRITE_ERROR;
+  }
+  return status;
+}
+
+}  // namespace pedseg

@@ -1,0 +1,39 @@
+// The run driver: one batch run in the current folder.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/params.h"
+#include "likelihood/likelihood.h"
+#include "model/model.h"
+#include "pedigree/pedigree.h"
+#include "search/search.h"
+#include "textio/textio.h"
+
+namespace pedseg {
+
+// Every table of a run.  About 30 MB: one static instance in the program,
+// heap instances in tests.
+struct RunTables {
+  ParamTable par;
+  ModelQuantities model;
+  PolyTables poly;
+  PedigreeTables ped;
+  LikWork work;
+  SearchResults search;
+  int32_t NMEAS = 0;
+  int32_t NSPIKE = 0;
+  double INIT_LH = 0.0;
+};
+
+// The phases of a run, in order.  Throws InputError, SizeStop or WriteError;
+// returns normally (exit status 0) at the end of the run or at the early stop
+// after an impossible starting point.  `diagnostics` receives the
+// validator's warnings.
+void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics);
+
+// The program: runs the analysis and turns the ways a run ends into the
+// exit status (0, EXIT_INPUT_ERROR, EXIT_SIZE_STOP, EXIT_WRITE_ERROR).
+int pedseg_main();
+
+}  // namespace pedseg
