@@ -1,0 +1,92 @@
+// Output files: every write and close is checked, so that a full disk or a
+// vanished folder ends the run with a message instead of a silently cut file.
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "textio/textio.h"
+
+namespace pedseg {
+
+namespace {
+
+[[noreturn]] void write_failed(const OutputFile& out, const char* what, int err) {
+  std::string message = out.name + ": " + what;
+  if (err != 0) message += std::string(" (") + std::strerror(err) + ")";
+  throw WriteError{message};
+}
+
+}  // namespace
+
+void open_output(OutputFile& out, const std::string& name) {
+  // "w" creates the file or empties an existing one: no line of an earlier
+  // run survives in it.
+  errno = 0;
+  FILE* fp = std::fopen(name.c_str(), "w");
+  if (fp == nullptr) {
+    OutputFile failed;
+    failed.name = name;
+    write_failed(failed, "the file cannot be created or opened for writing", errno);
+  }
+  out.name = name;
+  out.fp = fp;
+  out.owns = true;
+  out.memory = nullptr;
+}
+
+OutputFile output_stream(FILE* fp, const std::string& name) {
+  OutputFile out;
+  out.name = name;
+  out.fp = fp;
+  out.owns = false;
+  return out;
+}
+
+OutputFile output_memory(std::string& buffer, const std::string& name) {
+  OutputFile out;
+  out.name = name;
+  out.memory = &buffer;
+  return out;
+}
+
+void write_text(OutputFile& out, std::string_view text) {
+  if (out.memory != nullptr) {
+    out.memory->append(text);
+    return;
+  }
+  if (out.fp == nullptr) write_failed(out, "writing to a file that is not open", 0);
+  if (text.empty()) return;
+  errno = 0;
+  size_t written = std::fwrite(text.data(), 1, text.size(), out.fp);
+  if (written != text.size() || std::ferror(out.fp)) {
+    write_failed(out, "the file could not be written", errno);
+  }
+}
+
+void close_output(OutputFile& out) {
+  if (out.memory != nullptr) {
+    out.memory = nullptr;
+    return;
+  }
+  if (out.fp == nullptr) return;
+  FILE* fp = out.fp;
+  const bool owns = out.owns;
+  out.fp = nullptr;
+  out.owns = false;
+
+  errno = 0;
+  bool ok = std::fflush(fp) == 0 && !std::ferror(fp);
+  int err = errno;
+  if (owns) {
+    errno = 0;
+    if (std::fclose(fp) != 0) {
+      if (ok) err = errno;
+      ok = false;
+    }
+  }
+  if (!ok) write_failed(out, "the file could not be written completely", err);
+}
+
+bool is_open(const OutputFile& out) { return out.fp != nullptr || out.memory != nullptr; }
+
+}  // namespace pedseg
