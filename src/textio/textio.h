@@ -71,6 +71,7 @@ struct RecordReader {
   int repeat_left = 0;      // copies of a repeated item still to hand out
   std::string repeat_text;  // the repeated item (empty text: empty items)
   int start_line = 0;
+  int item_line = 0;        // line of the last item taken
 };
 
 // Starts a record at the current (fresh) line.  `what` describes it in
@@ -86,6 +87,11 @@ bool read_real(RecordReader& rec, double& target);
 bool read_real(RecordReader& rec, float& target);
 // Text item stored in a field of `width` characters, cut or blank-filled.
 bool read_text(RecordReader& rec, char* field, int width);
+
+// A diagnostic about the record in the reader's wording:
+// "par.inp, line 3 (parameter 2): <problem>", the line being that of the
+// last item taken (or the current line when none was taken yet).
+std::string record_diagnostic(const RecordReader& rec, std::string_view problem);
 
 // Ends the record: skips the rest of the current line.  A record that took no
 // item consumes one whole line, so at the end of the file it is an input
