@@ -30,4 +30,9 @@ void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
                    const Objective& objective, ParamTable& par, SearchResults& results,
                    SearchOutputs& out);
 
+// The 14-line progress block of one iteration: the counters, the ln LH shown
+// and the values and steps of all 20 slots of the table.
+void write_progress_block(OutputFile& max_dat, int32_t ITER_COUNT, int32_t EVAL_COUNT,
+                          double shown_lh, const ParamTable& par);
+
 }  // namespace pedseg

@@ -1,0 +1,229 @@
+// Bounded direct (pattern) search: exploratory moves along each free
+// parameter, a pattern move that extrapolates the base point, pull-backs of a
+// failed pattern point and step halving after a failed pattern phase.
+#include "search/search.h"
+
+#include <cmath>
+
+namespace pedseg {
+
+namespace {
+
+constexpr int BASE_CAPACITY = 30;  // room of the base point
+constexpr int PULL_BACKS = 10;     // failed pattern points before giving up
+
+// Single-precision constants, used at their widened double values.
+constexpr double LH_FLOOR = static_cast<double>(-1.0E18f);    // -999999984306749440
+constexpr double LH_LIMIT = static_cast<double>(1.0E17f);     // 99999998430674944
+constexpr double BOUND_MARGIN = static_cast<double>(1.0E-17f);  // 9.99999983775159E-18
+constexpr double MIN_STEP = static_cast<double>(1.0E-6f);     // 9.999999974752427E-07
+
+constexpr const char* FMT_PROGRESS_COUNTS =
+    "(1X,'number of iterations =',I4,                         \t/' number of functions =',I6,                                      /1X, 'ln LH =',E20.8)";
+constexpr const char* FMT_PROGRESS_TITLES =
+    "(8X,'parameter',7X,'step',15X,'parameter',7X,'step')";
+constexpr const char* FMT_PROGRESS_SLOTS = "(1X,I2,1X,2E15.6,3X,I2,1X,2E15.6)";
+constexpr const char* FMT_NOT_FOUND = "(1X,'MAXIMUM NOT FOUND')";
+constexpr const char* FMT_TOO_MANY = "(' Number of estimated param.>30')";
+// The table has 20 slots: a larger N would reach outside it.
+constexpr const char* FMT_OUTSIDE_TABLE = "(' Number of estimated param.>20')";
+
+// The search ends on the point the table holds: the last one evaluated, or,
+// when that point is impossible, the base point with its ln LH.
+void settle_on_last_point(double TRIAL_LH, double CUR_LH, const double* BASE_VAL,
+                          int32_t N, ParamTable& par, SearchResults& results) {
+  results.BEST_LH = TRIAL_LH;
+  if (!(TRIAL_LH > LH_FLOOR)) {
+    results.BEST_LH = CUR_LH;
+    for (int32_t i = 1; i <= N; ++i) par.PAR_VAL[i] = BASE_VAL[i];
+  }
+}
+
+}  // namespace
+
+void write_progress_block(OutputFile& max_dat, int32_t ITER_COUNT, int32_t EVAL_COUNT,
+                          double shown_lh, const ParamTable& par) {
+  write_formatted(max_dat, FMT_PROGRESS_COUNTS,
+                  {fmt_int(ITER_COUNT), fmt_int(EVAL_COUNT), fmt_real(shown_lh)});
+  write_formatted(max_dat, FMT_PROGRESS_TITLES, {});
+  for (int j = 1; j <= 10; ++j) {
+    write_formatted(max_dat, FMT_PROGRESS_SLOTS,
+                    {fmt_int(j), fmt_real(par.PAR_VAL[j]), fmt_real(par.PAR_STEP[j]),
+                     fmt_int(j + 10), fmt_real(par.PAR_VAL[j + 10]),
+                     fmt_real(par.PAR_STEP[j + 10])});
+  }
+}
+
+void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
+                   const double& rtol, const int32_t& maxit, const int32_t& print,
+                   const Objective& objective, ParamTable& par, SearchResults& results,
+                   SearchOutputs& out) {
+  // Start.
+  // 1. Nothing to search.
+  if (N < 1) return;
+  // 2. More parameters than the base point holds.
+  if (N > BASE_CAPACITY) {
+    write_formatted(out.par_err, FMT_TOO_MANY, {});
+    return;
+  }
+  // Slots beyond the table's 20 do not exist; refuse rather than read past it.
+  if (N > PAR_SLOTS) {
+    write_formatted(out.par_err, FMT_OUTSIDE_TABLE, {});
+    return;
+  }
+
+  // 3. Counters, base point and the number of free parameters.  The flags
+  // are summed in 64 bits so that absurd flag values cannot overflow.
+  double BASE_VAL[BASE_CAPACITY + 1] = {};
+  results.ITER_COUNT = 0;
+  results.EVAL_COUNT = 1;
+  int64_t NFREE = 0;
+  for (int32_t i = 1; i <= N; ++i) {
+    BASE_VAL[i] = par.PAR_VAL[i];
+    NFREE += par.PAR_EST[i];
+  }
+
+  // 4. The start point.
+  double CUR_LH = 0.0;
+  objective(CUR_LH);
+
+  // 5. Impossible start point.  BEST_LH reports the value found there rather
+  // than a 0 that belongs to no point.
+  if (CUR_LH + LH_LIMIT <= 0.0) {
+    results.BEST_LH = CUR_LH;
+    return;
+  }
+
+  // 6.
+  double PREV_LH = LH_FLOOR;
+  int32_t HALVE_STEPS = 0;
+  double TRIAL_LH = 0.0;
+
+  auto evaluate = [&]() {
+    objective(TRIAL_LH);
+    results.EVAL_COUNT += 1;
+  };
+
+  // The objective may clear flags, so PAR_EST is read afresh at every test.
+  for (;;) {
+    // 7. Exploratory moves.  The next trial of a parameter is at its value
+    // minus its step, so the sign of the step carries the direction.
+    for (int32_t i = 1; i <= N; ++i) {
+      if (par.PAR_EST[i] == 0) continue;
+      // 7.1
+      if (HALVE_STEPS == 1) par.PAR_STEP[i] = 0.5 * par.PAR_STEP[i];
+      // 7.2
+      const double s = par.PAR_STEP[i];
+      const double x = par.PAR_VAL[i];
+      par.PAR_VAL[i] = x - s;
+      evaluate();
+      // 7.3 Success at x - s: keep the direction, enlarge the step.
+      if (TRIAL_LH > CUR_LH) {
+        par.PAR_STEP[i] = 1.5 * s;
+        CUR_LH = TRIAL_LH;
+        continue;
+      }
+      // 7.4 Try the other side, x + s.
+      par.PAR_VAL[i] = par.PAR_VAL[i] + 2.0 * s;
+      par.PAR_STEP[i] = -0.5 * s;
+      evaluate();
+      // 7.5 Success at x + s: the step is now reversed and enlarged.
+      if (TRIAL_LH > CUR_LH) {
+        par.PAR_STEP[i] = 1.5 * par.PAR_STEP[i];
+        CUR_LH = TRIAL_LH;
+        continue;
+      }
+      // 7.6 Both failed: step back by adding (not by copying x back); the
+      // step stays halved and reversed.
+      par.PAR_VAL[i] = par.PAR_VAL[i] + 2.0 * par.PAR_STEP[i];
+    }
+
+    // 8. Pattern point: extrapolate from the old base point through the new
+    // one, clamped only at the bound the move heads for.
+    for (int32_t i = 1; i <= N; ++i) {
+      if (par.PAR_EST[i] == 0) continue;
+      const double v = par.PAR_VAL[i];
+      const double b = BASE_VAL[i];
+      double e = (v + v) - b;
+      if (v > b && e >= par.PAR_HIGH[i]) e = par.PAR_HIGH[i] - BOUND_MARGIN;
+      if (v < b && e <= par.PAR_LOW[i]) e = par.PAR_LOW[i] + BOUND_MARGIN;
+      BASE_VAL[i] = v;
+      par.PAR_VAL[i] = e;
+    }
+
+    // 9. Pattern phase.
+    bool converged = false;
+    bool improved = false;
+    for (int K = PULL_BACKS; K != 0; --K) {
+      // 9.1
+      evaluate();
+      // 9.2 Improvement: converged when the gain of the whole iteration is
+      // below the threshold.
+      if (TRIAL_LH > CUR_LH) {
+        improved = true;
+        if ((TRIAL_LH - PREV_LH) - eps < 0.0) {
+          converged = true;
+        } else {
+          HALVE_STEPS = 0;
+        }
+        break;
+      }
+      // 9.3 Pull the point back toward the base point.
+      for (int32_t i = 1; i <= N; ++i) {
+        if (par.PAR_EST[i] == 0) continue;
+        par.PAR_VAL[i] = (1.0 - pull) * BASE_VAL[i] + pull * par.PAR_VAL[i];
+      }
+    }
+    // 9.4 Ten failures: take the point reached without comparison and halve
+    // the steps from now on.
+    if (!improved) {
+      evaluate();
+      HALVE_STEPS = 1;
+    }
+    if (converged) break;
+
+    // 10. Step test: every free parameter's step small, relative to its
+    // value or absolutely.
+    int64_t small = 0;
+    for (int32_t i = 1; i <= N; ++i) {
+      if (par.PAR_EST[i] == 0) continue;
+      if (std::fabs(rtol * par.PAR_VAL[i]) >= std::fabs(par.PAR_STEP[i]) ||
+          std::fabs(par.PAR_STEP[i]) < MIN_STEP) {
+        small += 1;
+      }
+    }
+    if (small >= NFREE) break;
+
+    // 11. Iteration limit.
+    results.ITER_COUNT += 1;
+    if (results.ITER_COUNT > maxit) {
+      write_formatted(out.par_err, FMT_NOT_FOUND, {});
+      // BEST_LH is the ln LH of the point left in the table, settled as at
+      // the end of a converged search, instead of staying 0; ITER_COUNT is
+      // not advanced again.
+      settle_on_last_point(TRIAL_LH, CUR_LH, BASE_VAL, N, par, results);
+      return;
+    }
+
+    // 12. Progress block.
+    if (print != 0) {
+      const double shown = TRIAL_LH > CUR_LH ? TRIAL_LH : CUR_LH;
+      write_progress_block(out.max_dat, results.ITER_COUNT, results.EVAL_COUNT, shown, par);
+    }
+
+    // 13. Update.  The next iteration starts from the last point evaluated.
+    if (TRIAL_LH + LH_LIMIT > 0.0) CUR_LH = TRIAL_LH;
+    PREV_LH = CUR_LH;
+
+    // 14.
+    write_free(out.console, {fmt_real(CUR_LH)});
+  }
+
+  // Finish.
+  // 15, 16.
+  settle_on_last_point(TRIAL_LH, CUR_LH, BASE_VAL, N, par, results);
+  // 17.
+  results.ITER_COUNT += 1;
+}
+
+}  // namespace pedseg
