@@ -42,6 +42,10 @@ void SET_MODEL_INITIAL(ParamTable& par, ModelQuantities& model, OutputFile& par_
 
 // The variant for every evaluation of the search: silent, free values must
 // lie strictly inside their bounds.
+//
+// Both variants also reject a q outside [0, 1] (a negative genotype
+// frequency; the initial variant writes its frequency message) and a link
+// outside slots 1..20.
 void SET_MODEL_SEARCH(ParamTable& par, ModelQuantities& model, double& MODEL_STATUS);
 
 // ---------------------------------------------------------------------------
@@ -64,13 +68,16 @@ inline double trans_poly(const PolyTables& p, int k, int k1, int k2) {
   return p.TRANS_POLY[(k - 1) + 7 * (k1 - 1) + 49 * (k2 - 1)];
 }
 
+// BUILD_TRANS_POLY requires NLOCI = 3 and BUILD_POLY_PRIOR NCLASS <= 7 (the
+// table sizes); otherwise they throw std::invalid_argument.
 double BINOMIAL(int32_t N, int32_t K);
 void BUILD_TRANS_POLY(PolyTables& poly);
 void BUILD_POLY_PRIOR(PolyTables& poly);
 
 // ---------------------------------------------------------------------------
 // Penetrance of individual i (global number, index into TRAIT) for major
-// genotype g and polygenic class k.
+// genotype g and polygenic class k.  A measured value with RES_VAR <= 0 has
+// penetrance 0.
 
 inline constexpr double TWO_PI_S = static_cast<double>(6.283184f);  // 6.283184051513672
 
