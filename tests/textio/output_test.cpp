@@ -1,5 +1,4 @@
-// Output files on disk: creation, emptying, and failures that must not pass
-// silently.
+// Output files: creation, emptying, and failures that must not pass silently.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -16,107 +15,63 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class OutputFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("pedseg_output_test_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+std::string contents(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
 
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-  static std::string contents(const std::string& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-
-  fs::path dir_;
-};
-
-TEST_F(OutputFiles, CreatesAndEmptiesExistingFile) {
-  const std::string p = path("sigma.dat");
-  {
-    std::ofstream old(p);
-    old << "line 1 of an older run\nline 2 of an older run\nline 3\n";
-  }
+TEST(Output, FileIsCreatedOrEmptied) {
+  const fs::path dir = fs::temp_directory_path() / ("pedseg_output_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string p = (dir / "sigma.dat").string();
+  std::ofstream(p) << "older line 1\nolder line 2\nolder line 3\n";
   OutputFile out;
   open_output(out, p);
-  EXPECT_TRUE(is_open(out));
-  EXPECT_EQ(contents(p), "");  // emptied at once, before anything is written
+  EXPECT_EQ(contents(p), "");  // emptied at once
   write_formatted(out, "('  Number of individuals in spike=',I4)", {fmt_int(37)});
   close_output(out);
   EXPECT_FALSE(is_open(out));
+  close_output(out);  // a second close does nothing
   EXPECT_EQ(contents(p), "  Number of individuals in spike=  37\n");
+  EXPECT_THROW(write_text(out, "late"), WriteError);
 
-  OutputFile fresh;
-  open_output(fresh, path("max.dat"));
-  close_output(fresh);
-  EXPECT_TRUE(fs::exists(path("max.dat")));
-  EXPECT_EQ(fs::file_size(path("max.dat")), 0u);
-}
-
-TEST_F(OutputFiles, OpenFailureNamesTheFile) {
-  OutputFile out;
-  const std::string p = path("no_such_folder/par.err");
+  OutputFile bad;
+  const std::string missing_dir = (dir / "no_such_folder" / "par.err").string();
   try {
-    open_output(out, p);
-    FAIL() << "no error";
+    open_output(bad, missing_dir);
+    ADD_FAILURE() << "no error";
   } catch (const WriteError& e) {
-    EXPECT_NE(e.message.find(p), std::string::npos) << e.message;
+    EXPECT_NE(e.message.find(missing_dir), std::string::npos) << e.message;
   }
-  EXPECT_FALSE(is_open(out));
+  fs::remove_all(dir);
 }
 
-TEST_F(OutputFiles, FullDeviceIsReportedOnWriteOrClose) {
+TEST(Output, FullDeviceIsReported) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  // A small write sits in the buffer: the failure shows when it is flushed.
-  {
-    OutputFile out;
-    open_output(out, "/dev/full");
-    write_text(out, "a short line\n");
-    try {
-      close_output(out);
-      FAIL() << "close reported success";
-    } catch (const WriteError& e) {
-      EXPECT_NE(e.message.find("/dev/full"), std::string::npos) << e.message;
-    }
-    EXPECT_FALSE(is_open(out));
+  OutputFile small;  // buffered: the failure shows on close
+  open_output(small, "/dev/full");
+  write_text(small, "a short line\n");
+  try {
+    close_output(small);
+    ADD_FAILURE() << "close reported success";
+  } catch (const WriteError& e) {
+    EXPECT_NE(e.message.find("/dev/full"), std::string::npos) << e.message;
   }
-  // A write larger than any buffer fails at once.
-  {
-    OutputFile out;
-    open_output(out, "/dev/full");
-    EXPECT_THROW(write_text(out, std::string(1 << 20, 'x')), WriteError);
-    EXPECT_THROW(close_output(out), WriteError);
-  }
-  // A stream the program does not own is flushed, and checked, on close.
-  {
-    FILE* fp = std::fopen("/dev/full", "w");
-    ASSERT_NE(fp, nullptr);
-    OutputFile out = output_stream(fp, "console");
-    write_text(out, "x\n");
-    EXPECT_THROW(close_output(out), WriteError);
-    std::fclose(fp);
-  }
-}
+  EXPECT_FALSE(is_open(small));
 
-TEST_F(OutputFiles, StreamIsNotClosedByCloseOutput) {
-  const std::string p = path("console.txt");
-  FILE* fp = std::fopen(p.c_str(), "w");
+  OutputFile large;  // larger than any buffer: fails at once
+  open_output(large, "/dev/full");
+  EXPECT_THROW(write_text(large, std::string(1 << 20, 'x')), WriteError);
+  EXPECT_THROW(close_output(large), WriteError);
+
+  FILE* fp = std::fopen("/dev/full", "w");  // a stream not owned is flushed and checked
   ASSERT_NE(fp, nullptr);
-  OutputFile out = output_stream(fp, "console");
-  write_free(out, {fmt_int(812)});
-  close_output(out);
-  EXPECT_FALSE(is_open(out));
-  // Still usable by its owner.
-  EXPECT_GT(std::fputs("after\n", fp), -1);
-  EXPECT_EQ(std::fclose(fp), 0);
-  EXPECT_EQ(contents(p), "         812\nafter\n");
+  OutputFile console = output_stream(fp, "console");
+  write_free(console, {fmt_int(1)});
+  EXPECT_THROW(close_output(console), WriteError);
+  std::fclose(fp);
 }
 
 }  // namespace
