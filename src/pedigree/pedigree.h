@@ -62,4 +62,12 @@ void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped,
 bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& errors,
                        std::vector<std::string>& warnings);
 
+// At most this many lines are written for one condition; a last line then
+// tells how many more cases of it were found.
+constexpr int VALIDATE_MAX_LINES = 20;
+
+// A 16-character name field without its trailing blanks (leading blanks
+// belong to the name).
+std::string name_from_field(const char (&field)[16]);
+
 }  // namespace pedseg
