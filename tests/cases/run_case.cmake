@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)  # quoted names in if() are plain strings (CMP0054)
 # Runs pedseg in a scratch copy of CASE/input and compares the results with
 # CASE/expected:
 #   status       the exit status
