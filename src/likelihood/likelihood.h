@@ -49,6 +49,14 @@ void INIT_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
 void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
                  const PolyTables& poly, LikWork& work, double& result);
 
+// The family loop of SAMPLE_LOGLIK at the model quantities already in
+// place: sets NFAM from PED_START(0) and adds the terms of the families of
+// non-zero weight in increasing order.  LL is LH_SENTINEL when a loose
+// individual's summed array is at or below LIK_FLOOR, or when the total is
+// not finite (a likelihood that vanished inside the peeling).
+void FAMILIES_LOGLIK(PedigreeTables& ped, const ModelQuantities& model, const PolyTables& poly,
+                     LikWork& work, double& LL);
+
 // The objective: the sample ln LH at the point in the parameter table, or
 // LH_SENTINEL for an impossible point (a rejected mapping, a loose
 // individual below LIK_FLOOR, or a total that is not finite).

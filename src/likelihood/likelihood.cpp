@@ -1,0 +1,328 @@
+// Individual likelihood arrays, nuclear-family peeling and the sample ln LH.
+//
+// This is the plain reference version: every sum runs in one accumulator in
+// the loop order written here, and every product is formed left to right in
+// the order written, so that faster kernels can be checked against it bit
+// for bit.  Nothing is allocated.
+
+#include "likelihood/likelihood.h"
+
+#include <cmath>
+
+namespace pedseg {
+
+namespace {
+
+// A trait counts as measured only above this value (compared in single
+// precision).
+constexpr float MISSING_LIMIT = -998.0f;
+
+// Entry at list position `pos` (1 = first parent, 2 = second parent, 3... =
+// children) of the member list that starts at NUC_MEMBERS position `first`.
+inline int32_t member_at(const PedigreeTables& ped, int32_t first, int32_t pos) {
+  return ped.NUC_MEMBERS[first + pos - 1];
+}
+
+// Sets the array of d to pen x GEN_FREQ(g) x POLY_PRIOR(k), or to the
+// penetrance alone, for all (g, k) with g outer and k inner.
+void set_array(int32_t f, int32_t d, bool with_prior, const PedigreeTables& ped,
+               const ModelQuantities& model, const PolyTables& poly, LikWork& work) {
+  const int32_t global = ped.PED_START[f] + d;
+  for (int32_t g = 1; g <= 3; ++g) {
+    for (int32_t k = 1; k <= poly.NCLASS; ++k) {
+      const double pen = PENETRANCE(ped.TRAIT, model, global, g, k);
+      ind_lik(work, d, g, k) = with_prior ? pen * model.GEN_FREQ[g] * poly.POLY_PRIOR[k] : pen;
+    }
+  }
+}
+
+// Parent target: t takes the information of the other parent o and of the
+// children at positions 3..S.
+//
+// The term of A is L(o) x (C_1 x C_2 x ...): the children's product is a unit
+// of its own, formed first from left to right (starting from 1, so one child
+// gives C_1 exactly and no child gives 1), and only then multiplied with
+// L(o).  Each C_x is L(x) x TRANS_MAJOR x TRANS_POLY, left to right, with the
+// target parent in the second index and the other parent in the third.
+void peel_onto_parent(int32_t t, int32_t o, int32_t first, int32_t S, const PedigreeTables& ped,
+                      const ModelQuantities& model, const PolyTables& poly, LikWork& work) {
+  const int32_t nclass = poly.NCLASS;
+  for (int32_t gt = 1; gt <= 3; ++gt) {
+    for (int32_t kt = 1; kt <= nclass; ++kt) {
+      double A = 0.0;
+      for (int32_t go = 1; go <= 3; ++go) {
+        for (int32_t ko = 1; ko <= nclass; ++ko) {
+          double children = 1.0;
+          for (int32_t pos = 3; pos <= S; ++pos) {
+            const int32_t x = member_at(ped, first, pos);
+            double C = 0.0;
+            for (int32_t gx = 1; gx <= 3; ++gx) {
+              for (int32_t kx = 1; kx <= nclass; ++kx) {
+                C += ind_lik(work, x, gx, kx) * trans_major(model, gx, gt, go) *
+                     trans_poly(poly, kx, kt, ko);
+              }
+            }
+            children = children * C;
+          }
+          A += ind_lik(work, o, go, ko) * children;
+        }
+      }
+      ind_lik(work, t, gt, kt) = A * ind_lik(work, t, gt, kt);
+    }
+  }
+}
+
+// Single-child target: the child c takes the information of both parents.
+// Term: L(M) x L(F) x TRANS_MAJOR x TRANS_POLY, left to right, first parent
+// in the second index.
+void peel_onto_single_child(int32_t c, int32_t F, int32_t M, const ModelQuantities& model,
+                            const PolyTables& poly, LikWork& work) {
+  const int32_t nclass = poly.NCLASS;
+  for (int32_t gc = 1; gc <= 3; ++gc) {
+    for (int32_t kc = 1; kc <= nclass; ++kc) {
+      double B = 0.0;
+      for (int32_t gF = 1; gF <= 3; ++gF) {
+        for (int32_t kF = 1; kF <= nclass; ++kF) {
+          for (int32_t gM = 1; gM <= 3; ++gM) {
+            for (int32_t kM = 1; kM <= nclass; ++kM) {
+              B += ind_lik(work, M, gM, kM) * ind_lik(work, F, gF, kF) *
+                   trans_major(model, gc, gF, gM) * trans_poly(poly, kc, kF, kM);
+            }
+          }
+        }
+      }
+      ind_lik(work, c, gc, kc) = B * ind_lik(work, c, gc, kc);
+    }
+  }
+}
+
+// Child target with siblings: the child P at position 3 takes the
+// information of both parents and of the siblings at positions 4..S.
+//
+// The siblings' sums X_x do not depend on the target's state, so the product
+// of the X_x over the siblings (in list order, from 1) is formed once per
+// parent state (gF, kF, gM, kM) and kept in `sib`.  Each X_x is the same
+// single-accumulator sum as in the direct form, so the bits are the same.
+// Term of D: L(M) x (X_1 x X_2 x ...) x TRANS_MAJOR x TRANS_POLY x L(F),
+// left to right, with the siblings' product as one unit.
+void peel_onto_child_with_siblings(int32_t P, int32_t F, int32_t M, int32_t first, int32_t S,
+                                   const PedigreeTables& ped, const ModelQuantities& model,
+                                   const PolyTables& poly, LikWork& work) {
+  const int32_t nclass = poly.NCLASS;
+  double sib[3][MAX_CLASS][3][MAX_CLASS];
+  for (int32_t gF = 1; gF <= 3; ++gF) {
+    for (int32_t kF = 1; kF <= nclass; ++kF) {
+      for (int32_t gM = 1; gM <= 3; ++gM) {
+        for (int32_t kM = 1; kM <= nclass; ++kM) {
+          double product = 1.0;
+          for (int32_t pos = 4; pos <= S; ++pos) {
+            const int32_t x = member_at(ped, first, pos);
+            double X = 0.0;
+            for (int32_t gx = 1; gx <= 3; ++gx) {
+              for (int32_t kx = 1; kx <= nclass; ++kx) {
+                X += ind_lik(work, x, gx, kx) * trans_major(model, gx, gF, gM) *
+                     trans_poly(poly, kx, kF, kM);
+              }
+            }
+            product = product * X;
+          }
+          sib[gF - 1][kF - 1][gM - 1][kM - 1] = product;
+        }
+      }
+    }
+  }
+  for (int32_t gc = 1; gc <= 3; ++gc) {
+    for (int32_t kc = 1; kc <= nclass; ++kc) {
+      double D = 0.0;
+      for (int32_t gF = 1; gF <= 3; ++gF) {
+        for (int32_t kF = 1; kF <= nclass; ++kF) {
+          for (int32_t gM = 1; gM <= 3; ++gM) {
+            for (int32_t kM = 1; kM <= nclass; ++kM) {
+              D += ind_lik(work, M, gM, kM) * sib[gF - 1][kF - 1][gM - 1][kM - 1] *
+                   trans_major(model, gc, gF, gM) * trans_poly(poly, kc, kF, kM) *
+                   ind_lik(work, F, gF, kF);
+            }
+          }
+        }
+      }
+      ind_lik(work, P, gc, kc) = D * ind_lik(work, P, gc, kc);
+    }
+  }
+}
+
+// Sum of the 21 entries of d, g outer and k inner, from 0.
+double array_sum(int32_t d, const PolyTables& poly, const LikWork& work) {
+  double s = 0.0;
+  for (int32_t g = 1; g <= 3; ++g) {
+    for (int32_t k = 1; k <= poly.NCLASS; ++k) {
+      s += ind_lik(work, d, g, k);
+    }
+  }
+  return s;
+}
+
+// First local number of family f that stands in none of its member lists,
+// or n_f + 1 when every individual does.
+int32_t first_loose(int32_t f, int32_t n_f, const PedigreeTables& ped) {
+  for (int32_t i = 1; i <= n_f; ++i) {
+    bool found = false;
+    for (int32_t K = ped.PED_NUC[f] + 1; K <= ped.PED_NUC[f + 1] && !found; ++K) {
+      for (int32_t pos = ped.NUC_START[K]; pos <= ped.NUC_START[K + 1] - 1; ++pos) {
+        if (ped.NUC_MEMBERS[pos] == i) {
+          found = true;
+          break;
+        }
+      }
+    }
+    if (!found) return i;
+  }
+  return n_f + 1;
+}
+
+}  // namespace
+
+void INIT_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
+                 const PolyTables& poly, LikWork& work) {
+  const int32_t n_f = ped.PED_START[f + 1] - ped.PED_START[f];
+  const int32_t j_first = ped.PED_NUC[f] + 1;
+  const int32_t j_last = ped.PED_NUC[f + 1];
+
+  // 1. Reset the flags.
+  for (int32_t d = 1; d <= n_f; ++d) work.IND_DONE[d] = 0;
+
+  // 2. Children of every list with at least 3 entries: penetrance only.
+  //    Not tested first, so a child listed twice is set twice, identically.
+  for (int32_t j = j_first; j <= j_last; ++j) {
+    const int32_t first = ped.NUC_START[j];
+    const int32_t S = ped.NUC_START[j + 1] - first;
+    if (S < 3) continue;
+    for (int32_t pos = 3; pos <= S; ++pos) {
+      const int32_t c = member_at(ped, first, pos);
+      work.IND_DONE[c] = 1;
+      set_array(f, c, false, ped, model, poly, work);
+    }
+  }
+
+  // 3. Parents not flagged yet (children everywhere flagged by pass 2, and a
+  //    parent of several lists set once): penetrance x prior.  A list with
+  //    one entry has only a first parent; an empty list has no parent.
+  for (int32_t j = j_first; j <= j_last; ++j) {
+    const int32_t first = ped.NUC_START[j];
+    const int32_t S = ped.NUC_START[j + 1] - first;
+    const int32_t n_parents = S >= 2 ? 2 : (S == 1 ? 1 : 0);
+    for (int32_t pos = 1; pos <= n_parents; ++pos) {
+      const int32_t p = member_at(ped, first, pos);
+      if (work.IND_DONE[p] == 1) continue;
+      work.IND_DONE[p] = 1;
+      set_array(f, p, true, ped, model, poly, work);
+    }
+  }
+
+  // 4. Loose individuals (not flagged): penetrance x prior when measured,
+  //    the prior alone when missing; they are not flagged.
+  for (int32_t d = 1; d <= n_f; ++d) {
+    if (work.IND_DONE[d] == 1) continue;
+    if (ped.TRAIT[ped.PED_START[f] + d] > MISSING_LIMIT) {
+      set_array(f, d, true, ped, model, poly, work);
+    } else {
+      for (int32_t g = 1; g <= 3; ++g) {
+        for (int32_t k = 1; k <= poly.NCLASS; ++k) {
+          ind_lik(work, d, g, k) = model.GEN_FREQ[g] * poly.POLY_PRIOR[k];
+        }
+      }
+    }
+  }
+}
+
+void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
+                 const PolyTables& poly, LikWork& work, double& result) {
+  double scale_sum = 0.0;
+  double closing_sum = 0.0;
+  for (int32_t j = ped.PED_NUC[f] + 1; j <= ped.PED_NUC[f + 1]; ++j) {
+    const int32_t first = ped.NUC_START[j];
+    const int32_t S = ped.NUC_START[j + 1] - first;
+    const int32_t F = member_at(ped, first, 1);
+    const int32_t M = member_at(ped, first, 2);
+    const int32_t P = ped.NUC_PIVOT[j];
+
+    int32_t target;
+    if (P == 0) {
+      target = F;
+      peel_onto_parent(F, M, first, S, ped, model, poly, work);
+    } else if (P == F) {
+      target = F;
+      peel_onto_parent(F, M, first, S, ped, model, poly, work);
+    } else if (P == M) {
+      target = M;
+      peel_onto_parent(M, F, first, S, ped, model, poly, work);
+    } else if (S <= 3) {
+      target = P;
+      peel_onto_single_child(P, F, M, model, poly, work);
+    } else {
+      target = P;
+      peel_onto_child_with_siblings(P, F, M, first, S, ped, model, poly, work);
+    }
+
+    // Normalise the target to sum 1 and keep the logarithm of the scale.
+    const double s = array_sum(target, poly, work);
+    scale_sum = scale_sum + std::log(s);
+    const double r = 1.0 / s;
+    for (int32_t g = 1; g <= 3; ++g) {
+      for (int32_t k = 1; k <= poly.NCLASS; ++k) {
+        ind_lik(work, target, g, k) = ind_lik(work, target, g, k) * r;
+      }
+    }
+    const double s2 = array_sum(target, poly, work);
+    if (P == 0) closing_sum = closing_sum + std::log(s2);
+  }
+  result = closing_sum + scale_sum;
+}
+
+void FAMILIES_LOGLIK(PedigreeTables& ped, const ModelQuantities& model, const PolyTables& poly,
+                     LikWork& work, double& LL) {
+  LL = 0.0;
+  ped.NFAM = ped.PED_START[0];
+  const int32_t nfam = ped.NFAM;
+  for (int32_t f = 1; f <= nfam; ++f) {
+    if (ped.PED_WEIGHT[f] == 0.0) continue;
+    double T = 0.0;
+    const int32_t n_f = ped.PED_START[f + 1] - ped.PED_START[f];
+    if (n_f > 0) {
+      INIT_FAMILY(f, ped, model, poly, work);
+      int32_t i0 = 1;
+      if (ped.PED_NUC[f + 1] >= ped.PED_NUC[f] + 1) {
+        PEEL_FAMILY(f, ped, model, poly, work, T);
+        i0 = first_loose(f, n_f, ped);
+      }
+      for (int32_t i = i0; i <= n_f; ++i) {
+        const double S = array_sum(i, poly, work);
+        if (S <= LIK_FLOOR) {
+          LL = LH_SENTINEL;
+          return;
+        }
+        T = T + std::log(S);
+      }
+    }
+    LL = LL + T;
+  }
+  // A likelihood that vanished (or overflowed) inside the peeling leaves a
+  // total of minus infinity or not-a-number; report the point as impossible
+  // rather than hand such a value to the search as a result.
+  if (!std::isfinite(LL)) LL = LH_SENTINEL;
+}
+
+void SAMPLE_LOGLIK(LikelihoodContext& ctx, double& LL) {
+  double MODEL_STATUS = 1.0;
+  if (ctx.LH_MODE == 1) {
+    SET_MODEL_SEARCH(ctx.par, ctx.model, MODEL_STATUS);
+  } else {
+    SET_MODEL_INITIAL(ctx.par, ctx.model, ctx.par_err, MODEL_STATUS);
+  }
+  if (MODEL_STATUS + static_cast<double>(1.0E18f) <= 0.0) {
+    LL = LH_SENTINEL;
+    return;
+  }
+  FAMILIES_LOGLIK(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
+}
+
+}  // namespace pedseg

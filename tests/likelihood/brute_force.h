@@ -1,0 +1,538 @@
+// An independent likelihood for small pedigrees, by enumeration of every
+// joint assignment of (major genotype, polygenic class) to the members of a
+// family, and a generator of random small pedigrees together with the
+// structure tables (member lists in a valid peeling order, pivots) that the
+// program reads.  Shared by the test suites that check the likelihood.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "model/model.h"
+#include "pedigree/pedigree.h"
+
+namespace bf {
+
+// ---------------------------------------------------------------------------
+// Model quantities, held in plain tables with natural indices.
+
+struct Model {
+  double freq[4] = {};          // genotype frequencies, 1..3
+  double mean[4] = {};          // genotype means
+  double spike[4] = {};         // spike probabilities
+  double poly_effect = 0.0;
+  double res_var = 1.0;
+  double tmajor[4][4][4] = {};  // [child][first parent][second parent]
+  double tpoly[8][8][8] = {};   // [child][first parent][second parent]
+  double prior[8] = {};         // class prior, 1..7
+};
+
+inline double choose(int n, int k) {
+  if (k < 0 || k > n) return 0.0;
+  double r = 1.0;
+  for (int i = 1; i <= k; ++i) r = r * (n - k + i) / i;
+  return r;
+}
+
+// Polygenic part: 3 loci, 6 alleles per person; a gamete takes 3 of them.
+inline void fill_polygenic(Model& m) {
+  for (int k = 1; k <= 7; ++k) m.prior[k] = choose(6, k - 1) / 64.0;
+  double gamete[7][4] = {};  // [plus alleles of parent][plus alleles passed]
+  for (int i = 0; i <= 6; ++i)
+    for (int j = 0; j <= 3; ++j) gamete[i][j] = choose(i, j) * choose(6 - i, 3 - j) / 20.0;
+  for (int a = 0; a <= 6; ++a)
+    for (int b = 0; b <= 6; ++b)
+      for (int ja = 0; ja <= 3; ++ja)
+        for (int jb = 0; jb <= 3; ++jb)
+          m.tpoly[ja + jb + 1][a + 1][b + 1] += gamete[a][ja] * gamete[b][jb];
+}
+
+inline void fill_major_from_taus(Model& m, double t1, double t2, double t3) {
+  const double tau[4] = {0.0, t1, t2, t3};
+  for (int i = 1; i <= 3; ++i)
+    for (int j = 1; j <= 3; ++j) {
+      m.tmajor[1][i][j] = tau[i] * tau[j];
+      m.tmajor[2][i][j] = tau[i] * (1.0 - tau[j]) + (1.0 - tau[i]) * tau[j];
+      m.tmajor[3][i][j] = (1.0 - tau[i]) * (1.0 - tau[j]);
+    }
+}
+
+// The model of a parameter vector v[1..12] (q, three spike probabilities,
+// three means, three transmission probabilities, polygenic effect, residual
+// variance), derived here without the program's mapping.  With fixed
+// transmission parameters the major-gene transmission is Mendelian.
+inline Model model_from_params(const double* v, bool free_taus) {
+  Model m;
+  const double q = v[1];
+  m.freq[1] = q * q;
+  m.freq[2] = 2.0 * q * (1.0 - q);
+  m.freq[3] = (1.0 - q) * (1.0 - q);
+  for (int g = 1; g <= 3; ++g) {
+    m.spike[g] = v[1 + g];
+    m.mean[g] = v[4 + g];
+  }
+  m.poly_effect = v[11];
+  m.res_var = v[12];
+  if (free_taus) {
+    fill_major_from_taus(m, v[8], v[9], v[10]);
+  } else {
+    fill_major_from_taus(m, 1.0, 0.5, 0.0);
+  }
+  fill_polygenic(m);
+  return m;
+}
+
+// The same quantities copied from the program's tables (for tests that fill
+// those tables by hand, with transmission tables of their own).
+inline Model model_from_tables(const pedseg::ModelQuantities& q, const pedseg::PolyTables& p) {
+  Model m;
+  for (int g = 1; g <= 3; ++g) {
+    m.freq[g] = q.GEN_FREQ[g];
+    m.mean[g] = q.GEN_MEAN[g];
+    m.spike[g] = q.SPIKE_PROB[g];
+  }
+  m.poly_effect = q.POLY_EFFECT;
+  m.res_var = q.RES_VAR;
+  for (int c = 1; c <= 3; ++c)
+    for (int i = 1; i <= 3; ++i)
+      for (int j = 1; j <= 3; ++j) m.tmajor[c][i][j] = pedseg::trans_major(q, c, i, j);
+  for (int c = 1; c <= 7; ++c)
+    for (int i = 1; i <= 7; ++i)
+      for (int j = 1; j <= 7; ++j) m.tpoly[c][i][j] = pedseg::trans_poly(p, c, i, j);
+  for (int k = 1; k <= 7; ++k) m.prior[k] = p.POLY_PRIOR[k];
+  return m;
+}
+
+// Copies a model into the program's tables.
+inline void model_to_tables(const Model& m, pedseg::ModelQuantities& q, pedseg::PolyTables& p) {
+  for (int g = 1; g <= 3; ++g) {
+    q.GEN_FREQ[g] = m.freq[g];
+    q.GEN_MEAN[g] = m.mean[g];
+    q.SPIKE_PROB[g] = m.spike[g];
+  }
+  q.POLY_EFFECT = m.poly_effect;
+  q.RES_VAR = m.res_var;
+  for (int c = 1; c <= 3; ++c)
+    for (int i = 1; i <= 3; ++i)
+      for (int j = 1; j <= 3; ++j) q.TRANS_MAJOR[(c - 1) + 3 * (i - 1) + 9 * (j - 1)] = m.tmajor[c][i][j];
+  p.NLOCI = 3;
+  p.NCLASS = 7;
+  for (int c = 1; c <= 7; ++c)
+    for (int i = 1; i <= 7; ++i)
+      for (int j = 1; j <= 7; ++j) p.TRANS_POLY[(c - 1) + 7 * (i - 1) + 49 * (j - 1)] = m.tpoly[c][i][j];
+  for (int k = 1; k <= 7; ++k) p.POLY_PRIOR[k] = m.prior[k];
+}
+
+// A model with random frequencies, priors and transmission tables that are
+// not symmetric in the two parents (so that swapping the parents changes the
+// likelihood), for checks of the peeling alone.
+inline Model random_model(std::mt19937& rng, bool with_zeros) {
+  std::uniform_real_distribution<double> u(0.05, 1.0);
+  Model m;
+  auto fill_dist = [&](double* out, int n) {
+    double s = 0.0;
+    for (int i = 0; i < n; ++i) {
+      out[i] = (with_zeros && u(rng) < 0.3) ? 0.0 : u(rng);
+      s += out[i];
+    }
+    if (s == 0.0) {
+      out[0] = 1.0;
+      s = 1.0;
+    }
+    for (int i = 0; i < n; ++i) out[i] /= s;
+  };
+  double tmp[8];
+  fill_dist(tmp, 3);
+  for (int g = 1; g <= 3; ++g) m.freq[g] = tmp[g - 1];
+  fill_dist(tmp, 7);
+  for (int k = 1; k <= 7; ++k) m.prior[k] = tmp[k - 1];
+  for (int i = 1; i <= 3; ++i)
+    for (int j = 1; j <= 3; ++j) {
+      fill_dist(tmp, 3);
+      for (int c = 1; c <= 3; ++c) m.tmajor[c][i][j] = tmp[c - 1];
+    }
+  for (int i = 1; i <= 7; ++i)
+    for (int j = 1; j <= 7; ++j) {
+      fill_dist(tmp, 7);
+      for (int c = 1; c <= 7; ++c) m.tpoly[c][i][j] = tmp[c - 1];
+    }
+  std::uniform_real_distribution<double> means(-1.0, 2.0);
+  for (int g = 1; g <= 3; ++g) {
+    m.mean[g] = means(rng);
+    m.spike[g] = u(rng) * 0.3;
+  }
+  m.poly_effect = u(rng) * 0.5;
+  m.res_var = 0.3 + u(rng);
+  return m;
+}
+
+// Makes the transmission tables symmetric in the two parents.
+inline void symmetrise(Model& m) {
+  for (int c = 1; c <= 3; ++c)
+    for (int i = 1; i <= 3; ++i)
+      for (int j = 1; j < i; ++j)
+        m.tmajor[c][i][j] = m.tmajor[c][j][i] = 0.5 * (m.tmajor[c][i][j] + m.tmajor[c][j][i]);
+  for (int c = 1; c <= 7; ++c)
+    for (int i = 1; i <= 7; ++i)
+      for (int j = 1; j < i; ++j)
+        m.tpoly[c][i][j] = m.tpoly[c][j][i] = 0.5 * (m.tpoly[c][i][j] + m.tpoly[c][j][i]);
+}
+
+// Density or probability of one trait value: 1 for a missing value (-998 or
+// below), the spike probability above 998, otherwise the normal density
+// (with 2 pi held as the single-precision 6.283184) times the probability of
+// not being in the spike.
+inline double penetrance(const Model& m, float trait, int g, int k) {
+  const double y = trait;
+  if (y <= -998.0) return 1.0;
+  if (y > 998.0) return m.spike[g];
+  const double mu = m.mean[g] + m.poly_effect * (k - 4);
+  const double z = y - mu;
+  const double two_pi = static_cast<double>(6.283184f);
+  return (1.0 - m.spike[g]) * std::exp(-0.5 * z * z / m.res_var) / std::sqrt(two_pi * m.res_var);
+}
+
+// ---------------------------------------------------------------------------
+// Families described simply: for each person (local number p = index + 1)
+// the local numbers of the first and second parent (0 for a founder) and the
+// trait.
+
+struct Person {
+  int first = 0;
+  int second = 0;
+  float trait = -999.0f;
+};
+
+struct Family {
+  std::vector<Person> people;
+};
+
+// The likelihood of one family: the sum over every joint assignment of the
+// product of founder priors, transmissions and penetrances.  Zero factors are
+// skipped (they contribute nothing).
+inline double family_likelihood(const Family& fam, const Model& m) {
+  const int n = static_cast<int>(fam.people.size());
+  // Parents before children.
+  std::vector<int> order;
+  std::vector<bool> placed(n + 1, false);
+  while (static_cast<int>(order.size()) < n) {
+    bool progress = false;
+    for (int p = 1; p <= n; ++p) {
+      if (placed[p]) continue;
+      const Person& x = fam.people[p - 1];
+      if (x.first != 0 && !(placed[x.first] && placed[x.second])) continue;
+      placed[p] = true;
+      order.push_back(p);
+      progress = true;
+    }
+    if (!progress) return std::nan("");  // a loop of descent: not a pedigree
+  }
+  if (n == 0) return 1.0;
+  // Combined states s = 7(g - 1) + (k - 1).  w[p][s]: penetrance of p;
+  // founder[s]: population prior; trans[a][b][s]: probability of state s for
+  // a child of a first parent in state a and a second parent in state b.
+  std::vector<std::array<double, 21>> w(n + 1);
+  for (int p = 1; p <= n; ++p)
+    for (int g = 1; g <= 3; ++g)
+      for (int k = 1; k <= 7; ++k)
+        w[p][(g - 1) * 7 + (k - 1)] = penetrance(m, fam.people[p - 1].trait, g, k);
+  std::array<double, 21> founder;
+  std::vector<double> trans(21 * 21 * 21);
+  for (int g = 1; g <= 3; ++g)
+    for (int k = 1; k <= 7; ++k) {
+      const int sc = (g - 1) * 7 + (k - 1);
+      founder[sc] = m.freq[g] * m.prior[k];
+      for (int ga = 1; ga <= 3; ++ga)
+        for (int ka = 1; ka <= 7; ++ka)
+          for (int gb = 1; gb <= 3; ++gb)
+            for (int kb = 1; kb <= 7; ++kb) {
+              const int sa = (ga - 1) * 7 + (ka - 1), sb = (gb - 1) * 7 + (kb - 1);
+              trans[(sa * 21 + sb) * 21 + sc] = m.tmajor[g][ga][gb] * m.tpoly[k][ka][kb];
+            }
+    }
+  std::vector<int> state(n + 1, 0);
+  // The probability of person p's state given the states already chosen.
+  auto row = [&](int p) -> const double* {
+    const Person& x = fam.people[p - 1];
+    if (x.first == 0) return founder.data();
+    return &trans[(state[x.first] * 21 + state[x.second]) * 21];
+  };
+  // Sum over the states of persons order[idx..n-1].
+  std::function<double(int)> rec = [&](int idx) -> double {
+    const int p = order[idx];
+    const double* r = row(p);
+    double sum = 0.0;
+    for (int s = 0; s < 21; ++s) {
+      const double f = r[s] * w[p][s];
+      if (idx == n - 1) {
+        sum += f;
+      } else if (f != 0.0) {
+        state[p] = s;
+        sum += f * rec(idx + 1);
+      }
+    }
+    return sum;
+  };
+  return rec(0);
+}
+
+inline double family_loglik(const Family& fam, const Model& m) {
+  return std::log(family_likelihood(fam, m));
+}
+
+// A family enters the sample only when one of its traits is -998 or above.
+inline bool has_measured(const Family& fam) {
+  for (const Person& x : fam.people)
+    if (x.trait >= -998.0f) return true;
+  return false;
+}
+
+inline double sample_loglik(const std::vector<Family>& fams, const Model& m) {
+  double total = 0.0;
+  for (const Family& f : fams)
+    if (has_measured(f)) total += family_loglik(f, m);
+  return total;
+}
+
+// ---------------------------------------------------------------------------
+// Structure tables.  A family's nuclear families are given as member lists
+// (local numbers: first parent, second parent, children) in peeling order,
+// each with its pivot (0, or a member).
+
+struct Structure {
+  std::vector<float> traits;             // by local number - 1
+  std::vector<std::vector<int>> lists;   // in peeling order
+  std::vector<int> pivots;               // one per list
+};
+
+// The simple description implied by the lists: every child of a list has
+// that list's first and second parent.
+inline Family family_of(const Structure& s) {
+  Family fam;
+  fam.people.resize(s.traits.size());
+  for (size_t i = 0; i < s.traits.size(); ++i) fam.people[i].trait = s.traits[i];
+  for (const auto& list : s.lists)
+    for (size_t pos = 2; pos < list.size(); ++pos) {
+      fam.people[list[pos] - 1].first = list[0];
+      fam.people[list[pos] - 1].second = list[1];
+    }
+  return fam;
+}
+
+// Writes families 1..n into the tables, as the reader leaves them: the
+// weights are 1/c over the traits of -998 or above (0 when there is none),
+// and PED_START(0) = NFAM = n.  Entry 0 of PED_NUC and NUC_START is 0.
+inline void put_families(const std::vector<Structure>& fams, pedseg::PedigreeTables& ped) {
+  const int nfam = static_cast<int>(fams.size());
+  ped.NFAM = nfam;
+  ped.NFAM_READ = nfam;
+  ped.PED_START[0] = nfam;
+  ped.PED_NUC[0] = 0;
+  ped.NUC_START[0] = 0;
+  int ind = 0, nuc = 0, mem = 0;
+  for (int f = 1; f <= nfam; ++f) {
+    const Structure& s = fams[f - 1];
+    ped.PED_START[f] = ind;
+    ped.PED_NUC[f] = nuc;
+    int c = 0;
+    for (float t : s.traits) {
+      ped.TRAIT[++ind] = t;
+      if (t >= -998.0f) ++c;
+    }
+    ped.PED_WEIGHT[f] = c > 0 ? 1.0 / c : 0.0;
+    for (size_t j = 0; j < s.lists.size(); ++j) {
+      ++nuc;
+      ped.NUC_START[nuc] = mem;
+      ped.NUC_PIVOT[nuc] = s.pivots[j];
+      for (int x : s.lists[j]) ped.NUC_MEMBERS[mem++] = x;
+    }
+  }
+  ped.PED_START[nfam + 1] = ind;
+  ped.PED_NUC[nfam + 1] = nuc;
+  ped.NUC_START[nuc + 1] = mem;
+  ped.NSTART = nuc + 2;
+  ped.NMEMBER = mem;
+  ped.NIND = ind;
+}
+
+// ---------------------------------------------------------------------------
+// Random small pedigrees.  The family is built as a tree of nuclear families
+// (each added partnership brings only new people, so there is no loop),
+// possibly in two unconnected parts, plus loose individuals with the highest
+// local numbers.  Each part is peeled towards a randomly chosen last nuclear
+// family, whose own target is chosen at random too (pivot 0, a parent, or a
+// child moved to position 3); every other nuclear family is peeled onto the
+// member that joins it to the rest of its part.
+
+struct GenOptions {
+  int min_people = 1;
+  int max_people = 6;
+  bool allow_loose = true;
+  bool allow_two_parts = true;
+};
+
+// Traits: measured values near the means, missing values (-999, or exactly
+// -998) and spike values.
+inline float random_trait(std::mt19937& rng) {
+  std::uniform_int_distribution<int> kind(0, 9);
+  std::normal_distribution<float> val(0.5f, 1.0f);
+  switch (kind(rng)) {
+    case 0: return -999.0f;
+    case 1: return -998.0f;
+    case 2: return 999.5f;
+    default: return val(rng);
+  }
+}
+
+inline Structure random_structure(std::mt19937& rng, const GenOptions& opt) {
+  struct Nuc {
+    int a, b;
+    std::vector<int> kids;
+  };
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const int total = pick(opt.min_people, opt.max_people);
+  std::vector<Nuc> nucs;
+  std::vector<int> part;        // part of each nuclear family
+  std::vector<int> has_parents;  // per person: 1 when a child somewhere
+  int people = 0;
+  int parts = 0;
+  auto add_person = [&]() {
+    has_parents.push_back(0);
+    return people++;
+  };
+
+  // Individuals in nuclear families; the rest are loose.
+  int loose = 0;
+  if (total >= 2) {
+    const int max_loose = opt.allow_loose ? total - 2 : 0;
+    loose = pick(0, std::min(max_loose, 2));
+    if (opt.allow_loose && pick(0, 9) == 0) loose = total;  // no nuclear family at all
+  } else {
+    loose = total;
+  }
+  const int in_lists = total - loose;
+  auto room_lists = [&]() { return in_lists - people; };
+
+  if (in_lists >= 2) {
+    Nuc n{add_person(), add_person(), {}};
+    const int kids = pick(0, room_lists());
+    for (int i = 0; i < kids; ++i) {
+      n.kids.push_back(add_person());
+      has_parents.back() = 1;
+    }
+    nucs.push_back(n);
+    part.push_back(parts++);
+    while (room_lists() > 0) {
+      const int action = pick(0, 2);
+      if (action == 0 && opt.allow_two_parts && room_lists() >= 2) {
+        Nuc m{add_person(), add_person(), {}};
+        const int k = pick(0, room_lists());
+        for (int i = 0; i < k; ++i) {
+          m.kids.push_back(add_person());
+          has_parents.back() = 1;
+        }
+        nucs.push_back(m);
+        part.push_back(parts++);
+      } else if (action == 1 || room_lists() < 2) {
+        // An existing person takes a (further) partner and has children.
+        const int j = pick(0, static_cast<int>(nucs.size()) - 1);
+        std::vector<int> members = {nucs[j].a, nucs[j].b};
+        members.insert(members.end(), nucs[j].kids.begin(), nucs[j].kids.end());
+        const int p = members[pick(0, static_cast<int>(members.size()) - 1)];
+        const int spouse = add_person();
+        Nuc m = pick(0, 1) ? Nuc{p, spouse, {}} : Nuc{spouse, p, {}};
+        const int k = pick(0, room_lists());
+        for (int i = 0; i < k; ++i) {
+          m.kids.push_back(add_person());
+          has_parents.back() = 1;
+        }
+        nucs.push_back(m);
+        part.push_back(part[j]);
+      } else {
+        // A founder of an existing nuclear family receives parents.
+        std::vector<std::pair<int, int>> founders;
+        for (size_t j = 0; j < nucs.size(); ++j)
+          for (int p : {nucs[j].a, nucs[j].b})
+            if (!has_parents[p]) founders.push_back({p, static_cast<int>(j)});
+        const auto [p, j] = founders[pick(0, static_cast<int>(founders.size()) - 1)];
+        Nuc m{add_person(), add_person(), {p}};
+        has_parents[p] = 1;
+        const int k = pick(0, room_lists());
+        for (int i = 0; i < k; ++i) {
+          m.kids.push_back(add_person());
+          has_parents.back() = 1;
+        }
+        std::shuffle(m.kids.begin(), m.kids.end(), rng);
+        nucs.push_back(m);
+        part.push_back(part[j]);
+      }
+    }
+  }
+  const int listed = people;
+
+  // Local numbers: the listed people in random order, then the loose ones.
+  std::vector<int> local(listed);
+  for (int i = 0; i < listed; ++i) local[i] = i + 1;
+  std::shuffle(local.begin(), local.end(), rng);
+
+  // Peeling order: per part, a post-order walk from a random last family.
+  const int nn = static_cast<int>(nucs.size());
+  auto members_of = [&](int j) {
+    std::vector<int> v = {nucs[j].a, nucs[j].b};
+    v.insert(v.end(), nucs[j].kids.begin(), nucs[j].kids.end());
+    return v;
+  };
+  std::vector<std::pair<int, int>> peel;  // (nuclear family, target person or -1)
+  std::vector<bool> seen(nn, false);
+  // `from` is the person through which j was reached (-1 for the last
+  // family); the families hanging on every other member come first.
+  std::function<void(int, int, int)> visit = [&](int j, int from, int target) {
+    seen[j] = true;
+    for (int x : members_of(j)) {
+      if (x == from) continue;
+      for (int j2 = 0; j2 < nn; ++j2) {
+        if (seen[j2]) continue;
+        const auto m2 = members_of(j2);
+        if (std::find(m2.begin(), m2.end(), x) != m2.end()) visit(j2, x, x);
+      }
+    }
+    peel.push_back({j, target});
+  };
+  for (int pt = 0; pt < parts; ++pt) {
+    std::vector<int> in_part;
+    for (int j = 0; j < nn; ++j)
+      if (part[j] == pt) in_part.push_back(j);
+    const int root = in_part[pick(0, static_cast<int>(in_part.size()) - 1)];
+    // The last family's own target: none (closing), a parent, or a child.
+    const int choice = pick(0, 3);
+    int target = -1;
+    if (choice == 1) target = nucs[root].a;
+    if (choice == 2) target = nucs[root].b;
+    if (choice == 3 && !nucs[root].kids.empty())
+      target = nucs[root].kids[pick(0, static_cast<int>(nucs[root].kids.size()) - 1)];
+    visit(root, -1, target);
+  }
+
+  Structure s;
+  s.traits.resize(total);
+  for (int i = 0; i < total; ++i) s.traits[i] = random_trait(rng);
+  for (const auto& [j, from] : peel) {
+    std::vector<int> kids = nucs[j].kids;
+    std::shuffle(kids.begin(), kids.end(), rng);
+    auto it = std::find(kids.begin(), kids.end(), from);
+    if (it != kids.end()) std::iter_swap(kids.begin(), it);  // a joining child stands first
+    std::vector<int> list = {local[nucs[j].a], local[nucs[j].b]};
+    for (int c : kids) list.push_back(local[c]);
+    s.lists.push_back(list);
+    s.pivots.push_back(from < 0 ? 0 : local[from]);
+  }
+  return s;
+}
+
+}  // namespace bf
