@@ -95,8 +95,7 @@ std::string name_from_field(const char (&field)[16]) {
   return std::string(field, static_cast<size_t>(len));
 }
 
-void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped,
-                   OutputFile& console) {
+void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped, OutputFile& console) {
   {
     InputFile iway = open_input("iway.dat");
     read_structure(iway, ped);

@@ -125,9 +125,8 @@ struct FamilyWarning {
 
 // The structural oddities of one family that passed every error check:
 // n members, nuclear families j0+1 to j1.
-void family_warnings(const PedigreeTables& ped, int64_t f, int64_t n, int64_t j0,
-                     int64_t j1, std::vector<int32_t>& last_target,
-                     std::vector<char>& listed, Report& report) {
+void family_warnings(const PedigreeTables& ped, int64_t f, int64_t n, int64_t j0, int64_t j1,
+                     std::vector<int32_t>& last_target, std::vector<char>& listed, Report& report) {
   FamilyWarning position, not_member, order, loose;
 
   last_target.assign(static_cast<size_t>(n) + 1, 0);
@@ -156,8 +155,8 @@ void family_warnings(const PedigreeTables& ped, int64_t f, int64_t n, int64_t j0
       not_member.note(where(f, j) + "pivot " + num(pivot) +
                       " is not in its member list (computed as written)");
     } else if (ped.NUC_MEMBERS[a + 2] != pivot) {
-      position.note(where(f, j) + "pivot " + num(pivot) + " is a child at position " +
-                    num(at) + "; a child pivot must stand at position 3 (computed as written)");
+      position.note(where(f, j) + "pivot " + num(pivot) + " is a child at position " + num(at) +
+                    "; a child pivot must stand at position 3 (computed as written)");
     }
   }
 
@@ -190,10 +189,10 @@ void family_warnings(const PedigreeTables& ped, int64_t f, int64_t n, int64_t j0
     }
   }
   if (first_loose != 0 && last_listed > first_loose) {
-    loose.note(where(f) + "individual " + num(first_loose) +
-               " is in no member list but individual " + num(last_listed) +
-               " is; loose individuals must carry the highest local numbers, so " +
-               num(first_loose) + " to " + num(n) + " are all taken as loose (computed as written)");
+    loose.note(
+        where(f) + "individual " + num(first_loose) + " is in no member list but individual " +
+        num(last_listed) + " is; loose individuals must carry the highest local numbers, so " +
+        num(first_loose) + " to " + num(n) + " are all taken as loose (computed as written)");
   }
 
   position.flush(report, W_PIVOT_POSITION);
@@ -233,8 +232,9 @@ bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& erro
     const int64_t n = end - start;
 
     if (start < 0) {
-      report.add(E_FAM_BELOW, where(f) + "PED_START(" + num(f) + ") = " + num(start) +
-                                  " is below 0 (the family would start before the first individual)");
+      report.add(E_FAM_BELOW,
+                 where(f) + "PED_START(" + num(f) + ") = " + num(start) +
+                     " is below 0 (the family would start before the first individual)");
     }
     if (end > ind_read) {
       report.add(E_FAM_BEYOND, where(f) + "its last individual, PED_START(" + num(f + 1) +
@@ -263,10 +263,9 @@ bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& erro
     }
     if (j1 == j0) continue;  // no nuclear families
     if (j0 < 0 || j1 > nuc_read) {
-      report.add(E_NUC_RANGE, where(f) + "its nuclear families " + num(j0 + 1) + " to " +
-                                  num(j1) + " (PED_NUC(" + num(f) + ")+1 to PED_NUC(" +
-                                  num(f + 1) + ")) are outside 1 to " +
-                                  num(std::max<int64_t>(nuc_read, 0)) +
+      report.add(E_NUC_RANGE, where(f) + "its nuclear families " + num(j0 + 1) + " to " + num(j1) +
+                                  " (PED_NUC(" + num(f) + ")+1 to PED_NUC(" + num(f + 1) +
+                                  ")) are outside 1 to " + num(std::max<int64_t>(nuc_read, 0)) +
                                   " (the nuclear families read)");
       continue;
     }
@@ -277,10 +276,9 @@ bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& erro
       const bool a_bad = a < 0 || a > mem_read;
       const bool b_bad = b < 0 || b > mem_read;
       if (a_bad || b_bad) {
-        report.add(E_LIST_RANGE,
-                   where(f, j) + "NUC_START(" + num(a_bad ? j : j + 1) + ") = " +
-                       num(a_bad ? a : b) + " is outside 0 to " + num(ped.NMEMBER) +
-                       " (the number of members read)");
+        report.add(E_LIST_RANGE, where(f, j) + "NUC_START(" + num(a_bad ? j : j + 1) +
+                                     ") = " + num(a_bad ? a : b) + " is outside 0 to " +
+                                     num(ped.NMEMBER) + " (the number of members read)");
         continue;
       }
       if (b < a) {
@@ -298,9 +296,8 @@ bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& erro
       for (int64_t q = a; q < b; ++q) {
         const int64_t m = ped.NUC_MEMBERS[q];
         if (m < 1 || m > n) {
-          report.add(E_MEMBER, where(f, j) + "member " + num(m) + " at position " +
-                                   num(q - a + 1) + " is outside 1 to " + num(n) +
-                                   " (the family's size)");
+          report.add(E_MEMBER, where(f, j) + "member " + num(m) + " at position " + num(q - a + 1) +
+                                   " is outside 1 to " + num(n) + " (the family's size)");
         }
       }
       const int64_t p = ped.NUC_PIVOT[j];

@@ -17,8 +17,8 @@ void derive_weights(PedigreeTables& ped) {
     const int64_t lo = int64_t{ped.PED_START[f]} + 1;
     const int64_t hi = ped.PED_START[f + 1];
     ped.PED_WEIGHT[f] = 0.0;
-    if (hi < lo) continue;                 // no individuals
-    if (lo < 1 || hi > N_SIZE) continue;   // outside the table
+    if (hi < lo) continue;                // no individuals
+    if (lo < 1 || hi > N_SIZE) continue;  // outside the table
     int32_t c = 0;
     for (int64_t i = lo; i <= hi; ++i) {
       if (ped.TRAIT[i] >= -998.0f) ++c;
