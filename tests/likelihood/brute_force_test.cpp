@@ -24,33 +24,6 @@ TEST(BruteForceModel, PolygenicTablesHaveTheKnownValues) {
   EXPECT_EQ(m.tmajor[2][1][3], 1.0);
 }
 
-TEST(BruteForceModel, FreeTransmissionFollowsTheTaus) {
-  double v[13];
-  std::copy(kParams, kParams + 13, v);
-  v[8] = v[9] = v[10] = 0.6;
-  const bf::Model m = bf::model_from_params(v, true);
-  for (int i = 1; i <= 3; ++i)
-    for (int j = 1; j <= 3; ++j) {
-      EXPECT_NEAR(m.tmajor[1][i][j], 0.36, 1e-15);
-      EXPECT_NEAR(m.tmajor[2][i][j], 0.48, 1e-15);
-      EXPECT_NEAR(m.tmajor[3][i][j], 0.16, 1e-15);
-    }
-}
-
-TEST(BruteForceModel, PenetranceMatchesWorkedValues) {
-  bf::Model m;
-  m.mean[2] = 1.0;
-  m.res_var = 0.25;
-  m.spike[2] = 0.1;
-  EXPECT_NEAR(bf::penetrance(m, 1.5f, 2, 4), 0.43554734766, 1e-11);
-  m.res_var = 1.0;
-  m.spike[2] = 0.0;
-  EXPECT_NEAR(bf::penetrance(m, 1.0f, 2, 4), 0.39894232026, 1e-11);
-  EXPECT_EQ(bf::penetrance(m, -998.0f, 2, 1), 1.0);
-  EXPECT_EQ(bf::penetrance(m, 998.5f, 2, 1), 0.0);
-  EXPECT_LT(bf::penetrance(m, 998.0f, 2, 4), 1e-10);  // a measured value far away
-}
-
 // Under Hardy-Weinberg and Mendelian transmission a child whose parents are
 // unobserved has the population distribution, so a measured child with
 // missing parents has the likelihood of a lone measured founder.
