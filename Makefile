@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 JOBS ?= 2
 RUN_DIR ?= $(BUILD_DIR)/example-run
 
-.PHONY: all configure build test run clean test-sanitize
+.PHONY: all configure build test run clean test-sanitize fuzz fuzz-smoke
 
 all: build
 
@@ -37,6 +37,22 @@ test-sanitize:
 	cmake --build $(SAN_DIR) -j $(JOBS)
 	cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# Fuzzing with libFuzzer (clang): every fuzz program runs FUZZ_SECONDS
+# seconds; an input that finds a fault is kept in
+# $(FUZZ_DIR)/fuzz-artifacts/<name>/.  fuzz-smoke is the short run of CI.
+FUZZ_DIR ?= build-fuzz
+FUZZ_CXX ?= clang++
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 5
+fuzz:
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DPEDSEG_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) --target fuzz_targets -j $(JOBS)
+	tests/fuzz/run_fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)
 
 clean:
 	rm -rf $(BUILD_DIR) $(SAN_DIR)

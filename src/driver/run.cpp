@@ -94,7 +94,11 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
   SearchOutputs outs{max_dat, console, par_err};
   const int32_t npar = t.par.NPAR;
   const double eps = SEARCH_EPS, pull = SEARCH_PULL, rtol = SEARCH_RTOL;
+#ifdef PEDSEG_FUZZ_MAXIT
+  const int32_t maxit = PEDSEG_FUZZ_MAXIT, print = SEARCH_PRINT;  // fuzz builds: short searches
+#else
   const int32_t maxit = SEARCH_MAXIT, print = SEARCH_PRINT;
+#endif
   Objective objective = [&ctx](double& ll) { SAMPLE_LOGLIK(ctx, ll); };
   DIRECT_SEARCH(npar, eps, pull, rtol, maxit, print, objective, t.par, t.search, outs);
   close_output(max_dat);
