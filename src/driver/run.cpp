@@ -26,6 +26,18 @@ void count_measured(RunTables& t) {
   }
 }
 
+// Closes a file that is still open when the run ends by an exception (an
+// input error, a size stop or a write error), so that no handle outlives the
+// run; the exception already under way is the one reported.  A file closed
+// normally is not touched again.
+struct CloseOnExit {
+  OutputFile& out;
+  ~CloseOnExit() {
+    if (out.fp != nullptr && out.owns) std::fclose(out.fp);
+    out.fp = nullptr;
+  }
+};
+
 void validate_or_reject(const PedigreeTables& ped, OutputFile& diagnostics) {
   std::vector<std::string> errors, warnings;
   bool ok = validate_pedigree(ped, errors, warnings);
@@ -60,6 +72,7 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
   InputFile par_inp = open_input("par.inp");
   OutputFile par_err;
   open_output(par_err, "par.err");
+  CloseOnExit par_err_guard{par_err};
   t.par.NPAR = NPAR_USED;
   READ_PARAMETERS(par_inp, t.par);
   par_inp = InputFile{};
@@ -91,6 +104,7 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
   write_free(console, {fmt_text("MAX="), fmt_int(ctx.LH_MODE)});
   OutputFile max_dat;
   open_output(max_dat, "max.dat");
+  CloseOnExit max_dat_guard{max_dat};
   SearchOutputs outs{max_dat, console, par_err};
   const int32_t npar = t.par.NPAR;
   const double eps = SEARCH_EPS, pull = SEARCH_PULL, rtol = SEARCH_RTOL;
@@ -106,6 +120,7 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
   // 16-18: results.
   OutputFile sigma;
   open_output(sigma, "sigma.dat");
+  CloseOnExit sigma_guard{sigma};
   write_sigma(t, sigma);
   close_output(sigma);
   close_output(par_err);
