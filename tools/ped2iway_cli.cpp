@@ -1,0 +1,241 @@
+// The ped2iway command: options, reading, checking, writing the files.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "ped2iway.h"
+
+namespace pedseg::tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const USAGE =
+    "usage: ped2iway PEDFILE [-o DIR] [--trait-file NAME] [--map-file NAME]\n"
+    "                [--missing CODE] [--par-template] [--fix-parents]\n"
+    "\n"
+    "Turns a pedigree file with one person a line (family, individual, father,\n"
+    "mother, sex, trait) into the program's input files.  Ids are strings; a\n"
+    "parent id of 0 means unknown; sex 1 male, 2 female, 0 unknown; lines\n"
+    "starting with # are comments.  PEDFILE - reads the standard input.\n"
+    "\n"
+    "  -o DIR             write into DIR (created if needed; default .)\n"
+    "  --trait-file NAME  name of the trait file (default trait.dat, at most 16\n"
+    "                     characters, no blanks, commas, slashes or quotes)\n"
+    "  --map-file NAME    name of the id map (default idmap.dat)\n"
+    "  --missing CODE     missing-trait code (default -999; NA and . are always\n"
+    "                     missing; -9 for PLINK-style files)\n"
+    "  --par-template     also write a commented par.inp with starting values\n"
+    "                     (par.inp.new if par.inp exists already)\n"
+    "  --fix-parents      add a parent who has no line as an unmeasured founder\n"
+    "                     and a missing second parent as an unmeasured dummy\n"
+    "  -h, --help         this text\n"
+    "\n"
+    "Writes iway.dat, the trait file and the id map (global number, family id,\n"
+    "individual id).  Exit status: 0 ok, 1 usage error, 2 input problems (all\n"
+    "reported, nothing written) or an output file that cannot be written.\n";
+
+bool plain_name(const std::string& s) {
+  if (s.empty() || s == "." || s == "..") return false;
+  for (char c : s)
+    if (c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\'' || c == '"' || c == '\\' ||
+        static_cast<unsigned char>(c) < 32)
+      return false;
+  return true;
+}
+
+bool read_all(const std::string& name, std::string& text, std::string& why) {
+  if (name == "-") {
+    std::ostringstream ss;
+    ss << std::cin.rdbuf();
+    text = ss.str();
+    return true;
+  }
+  std::FILE* fp = std::fopen(name.c_str(), "rb");
+  if (!fp) {
+    why = std::strerror(errno);
+    return false;
+  }
+  char buf[65536];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
+  bool bad = std::ferror(fp) != 0;
+  std::fclose(fp);
+  if (bad) why = "read error";
+  return !bad;
+}
+
+bool write_file(const fs::path& path, const std::string& text, std::string& why) {
+  std::FILE* fp = std::fopen(path.c_str(), "wb");
+  if (!fp) {
+    why = std::strerror(errno);
+    return false;
+  }
+  bool ok = std::fwrite(text.data(), 1, text.size(), fp) == text.size();
+  ok = (std::fflush(fp) == 0) && ok;
+  if (std::fclose(fp) != 0) ok = false;
+  if (!ok) why = "write error";
+  return ok;
+}
+
+}  // namespace
+
+int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::string& err) {
+  std::string pedfile, dir = ".", trait_name = "trait.dat", map_name = "idmap.dat";
+  PedOptions opt;
+  bool want_par = false, have_pedfile = false;
+
+  auto usage_error = [&](const std::string& msg) {
+    err += "ped2iway: " + msg + "\n" + "try 'ped2iway --help'\n";
+    return 1;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string a = args[i];
+    std::string value;
+    bool inline_value = false;
+    if (a.rfind("--", 0) == 0) {
+      size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        value = a.substr(eq + 1);
+        a = a.substr(0, eq);
+        inline_value = true;
+      }
+    }
+    auto take = [&](std::string& target) {
+      if (inline_value) {
+        target = value;
+        return true;
+      }
+      if (i + 1 >= args.size()) return false;
+      target = args[++i];
+      return true;
+    };
+    if (a == "-h" || a == "--help") {
+      out += USAGE;
+      return 0;
+    } else if (a == "-o" || a == "--out-dir") {
+      if (!take(dir) || dir.empty()) return usage_error(a + " needs a folder");
+    } else if (a == "--trait-file") {
+      if (!take(trait_name)) return usage_error("--trait-file needs a name");
+    } else if (a == "--map-file") {
+      if (!take(map_name)) return usage_error("--map-file needs a name");
+    } else if (a == "--missing") {
+      if (!take(opt.missing_code) || opt.missing_code.empty())
+        return usage_error("--missing needs a code");
+    } else if (a == "--par-template" && !inline_value) {
+      want_par = true;
+    } else if (a == "--fix-parents" && !inline_value) {
+      opt.fix_parents = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return usage_error("unknown option " + args[i]);
+    } else {
+      if (have_pedfile) return usage_error("more than one pedigree file: " + pedfile + ", " + a);
+      pedfile = a;
+      have_pedfile = true;
+    }
+  }
+  if (!have_pedfile) return usage_error("no pedigree file given");
+  if (!plain_name(trait_name) || trait_name.size() > 16)
+    return usage_error("--trait-file " + trait_name +
+                       ": the program takes a name of at most 16 characters without blanks, "
+                       "commas, slashes or quotes");
+  if (!plain_name(map_name)) return usage_error("--map-file " + map_name + ": not a plain file name");
+  for (const std::string& reserved : {std::string("iway.dat"), std::string("par.inp")}) {
+    if (trait_name == reserved || map_name == reserved)
+      return usage_error(reserved + " cannot be the trait file or the id map");
+  }
+  if (trait_name == map_name) return usage_error("the trait file and the id map need different names");
+
+  std::string text, why;
+  const std::string shown = pedfile == "-" ? std::string("standard input") : pedfile;
+  if (!read_all(pedfile, text, why)) {
+    err += "ped2iway: cannot read " + shown + ": " + why + "\n";
+    return 2;
+  }
+
+  std::vector<Problem> problems;
+  PedData data = parse_pedfile(text, opt, problems);
+  if (!problems.empty()) {
+    for (const auto& p : problems) err += shown + ": " + format_problem(p) + "\n";
+    err += "ped2iway: " + std::to_string(problems.size()) +
+           (problems.size() == 1 ? " problem" : " problems") + " in " + shown +
+           "; nothing written\n";
+    return 2;
+  }
+  for (const auto& note : data.notes) err += "ped2iway: " + note + "\n";
+
+  IwayOutput iw = build_iway(data);
+
+  std::error_code ec;
+  fs::path base(dir);
+  fs::create_directories(base, ec);
+  if (ec || !fs::is_directory(base)) {
+    err += "ped2iway: cannot create folder " + dir + (ec ? ": " + ec.message() : "") + "\n";
+    return 2;
+  }
+  struct Out {
+    std::string name;
+    std::string text;
+  };
+  std::vector<Out> files{{"iway.dat", iway_text(iw)}, {trait_name, trait_text(iw)},
+                         {map_name, idmap_text(iw)}};
+  if (want_par) {
+    // A hand-edited par.inp is never replaced.
+    std::string name = fs::exists(base / "par.inp") ? "par.inp.new" : "par.inp";
+    files.push_back({name, par_template_text(iw, trait_name)});
+  }
+  // Write everything under temporary names first, so that a failure leaves no
+  // mismatched set of files behind.
+  for (size_t k = 0; k < files.size(); ++k) {
+    fs::path tmp = base / (files[k].name + ".tmp");
+    if (!write_file(tmp, files[k].text, why)) {
+      err += "ped2iway: cannot write " + tmp.string() + ": " + why + "\n";
+      for (size_t j = 0; j <= k; ++j) fs::remove(base / (files[j].name + ".tmp"), ec);
+      return 2;
+    }
+  }
+  for (const auto& f : files) {
+    fs::rename(base / (f.name + ".tmp"), base / f.name, ec);
+    if (ec) {
+      err += "ped2iway: cannot write " + (base / f.name).string() + ": " + ec.message() + "\n";
+      return 2;
+    }
+  }
+
+  auto path = [&](const std::string& name) {
+    return dir == "." ? name : (base / name).string();
+  };
+  const int nfam = static_cast<int>(data.families.size());
+  const int nind = static_cast<int>(iw.ids.size()) - 1;
+  std::string s = "ped2iway: wrote " + path("iway.dat") + " (" + std::to_string(nfam) +
+                  (nfam == 1 ? " family, " : " families, ") + std::to_string(nind) +
+                  " individuals, " + std::to_string(iw.nuclear) + " nuclear families), " +
+                  path(trait_name) + " (" + std::to_string(iw.measured) + " measured, " +
+                  std::to_string(iw.spike) + " in the spike, " + std::to_string(iw.missing) +
+                  " missing), " + path(map_name);
+  if (want_par) s += ", " + path(files.back().name);
+  if (iw.split_families > 0)
+    s += "; " + std::to_string(iw.split_families) +
+         (iw.split_families == 1 ? " family falls" : " families fall") +
+         " into unconnected parts";
+  if (iw.loose > 0)
+    s += "; " + std::to_string(iw.loose) +
+         (iw.loose == 1 ? " loose individual" : " loose individuals");
+  if (iw.unmeasured_families > 0)
+    s += "; " + std::to_string(iw.unmeasured_families) +
+         (iw.unmeasured_families == 1 ? " family has" : " families have") +
+         " no measured member and will be skipped";
+  if (data.low_values > 0)
+    s += "; " + std::to_string(data.low_values) + " values of -998 or below written as missing";
+  if (!data.notes.empty())
+    s += "; " + std::to_string(data.notes.size()) + " parents added";
+  out += s + "\n";
+  return 0;
+}
+
+}  // namespace pedseg::tools

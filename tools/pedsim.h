@@ -1,0 +1,101 @@
+// pedsim: simulates samples of pedigrees under the segregation model and
+// writes them as an ordinary pedigree file (family, individual, father,
+// mother, sex, trait) that ped2iway converts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pedseg::tools {
+
+// ---------------------------------------------------------------------------
+// Random numbers that are the same on every machine: xoshiro256** seeded
+// through splitmix64, and a normal generator built from basic arithmetic and
+// the square root only (both exactly rounded under IEEE 754).
+
+uint64_t splitmix64(uint64_t& state);
+
+struct Rng {
+  uint64_t s[4] = {};
+};
+
+void rng_seed(Rng& rng, uint64_t seed);
+uint64_t rng_next(Rng& rng);
+double rng_uniform(Rng& rng);               // [0, 1), 53 bits
+uint64_t rng_below(Rng& rng, uint64_t n);   // uniform on 0..n-1, n > 0
+double rng_normal(Rng& rng);                // standard normal (polar method)
+
+// Natural logarithm of a positive finite x from frexp, + - * / only.
+double det_log(double x);
+
+// ---------------------------------------------------------------------------
+// The model: the twelve quantities of par.inp's slots.
+
+struct SimParams {
+  double q = 0.2;                        // slot 1
+  double spike[4] = {0, 0.0, 0.0, 0.0};  // slots 2-4, genotypes 1-3
+  double mean[4] = {0, 12.0, 10.0, 8.0}; // slots 5-7
+  double tau[4] = {0, 1.0, 0.5, 0.0};    // slots 8-10
+  double poly_effect = 0.5;              // slot 11
+  double res_var = 2.0;                  // slot 12
+};
+
+// Sets slot i (1..12) to v; false for another slot.
+bool set_slot(SimParams& p, int slot, double v);
+// Slot i (1..12) of p.
+double get_slot(const SimParams& p, int slot);
+// Empty when the values can be simulated; otherwise what is wrong.
+std::string check_params(const SimParams& p);
+
+// Values of a par.inp (slots 1..12, links applied as the program applies
+// them).  An unreadable file throws pedseg::InputError.
+SimParams params_from_par_file(const std::string& name);
+
+// ---------------------------------------------------------------------------
+// The sample.
+
+struct SimOptions {
+  int families = 100;
+  int child_min = 1;
+  int child_max = 4;
+  int generations = 2;        // 2: nuclear families; 3: three generations
+  double mix = 1.0;           // with 3 generations: share of three-generation families
+  bool spouses = false;       // married-in spouses get lines of their own
+  double marry = 0.5;         // chance that a child of the founders marries
+  double remarry = 0.0;       // chance of a second marriage (founder father, married children)
+  double loose = 0.0;         // chance that a family has a loose relative
+  double missing_rate = 0.0;  // share of traits masked as missing
+  uint64_t seed = 1;
+  std::string spike_text = "1000";  // how a spike value is written
+};
+
+struct SimPerson {
+  int father = -1;  // index in the family
+  int mother = -1;
+  int sex = 1;
+  bool written = true;  // false: a married-in spouse left out of the file
+  int genotype = 0;     // 1..3
+  int poly_class = 0;   // 1..7
+  bool spike = false;
+  bool missing = false;
+  double value = 0.0;
+};
+
+struct SimFamily {
+  std::vector<SimPerson> people;  // parents before children; id = index + 1
+};
+
+std::vector<SimFamily> simulate(const SimOptions& opt, const SimParams& par);
+
+// The pedigree file; the trait of a measured individual is written with four
+// decimals, a spike as opt.spike_text, a missing one as -999.
+std::string pedfile_text(const std::vector<SimFamily>& fams, const SimOptions& opt);
+// family, individual, major genotype, polygenic class, spike (1/0)
+std::string truth_text(const std::vector<SimFamily>& fams);
+
+// The command; returns the exit status (0 ok, 1 usage error, 2 unreadable
+// par.inp or unwritable output).
+int run_pedsim(const std::vector<std::string>& args, std::string& out, std::string& err);
+
+}  // namespace pedseg::tools

@@ -1,0 +1,293 @@
+// Simulation of pedigrees, major genotypes, polygenic classes and traits.
+
+#include <cmath>
+#include <cstdio>
+
+#include "pedsim.h"
+
+namespace pedseg::tools {
+
+// ---------------------------------------------------------------------------
+// Random numbers.
+
+uint64_t splitmix64(uint64_t& state) {
+  uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+void rng_seed(Rng& rng, uint64_t seed) {
+  uint64_t st = seed;
+  for (auto& w : rng.s) w = splitmix64(st);
+}
+
+static inline uint64_t rotl(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+
+uint64_t rng_next(Rng& rng) {
+  uint64_t* s = rng.s;
+  const uint64_t result = rotl(s[1] * 5, 7) * 9;
+  const uint64_t t = s[1] << 17;
+  s[2] ^= s[0];
+  s[3] ^= s[1];
+  s[1] ^= s[2];
+  s[0] ^= s[3];
+  s[2] ^= t;
+  s[3] = rotl(s[3], 45);
+  return result;
+}
+
+double rng_uniform(Rng& rng) {
+  return static_cast<double>(rng_next(rng) >> 11) * 0x1.0p-53;
+}
+
+uint64_t rng_below(Rng& rng, uint64_t n) {
+  // Reject the lowest (2^64 mod n) values so that every residue is equally likely.
+  const uint64_t threshold = (0 - n) % n;
+  for (;;) {
+    uint64_t r = rng_next(rng);
+    if (r >= threshold) return r % n;
+  }
+}
+
+double det_log(double x) {
+  int e = 0;
+  double m = std::frexp(x, &e);  // x = m 2^e, m in [0.5, 1)
+  if (m < 0.70710678118654752440) {
+    m += m;
+    --e;
+  }
+  // ln m = 2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716: the series
+  // 2 (s + s^3/3 + s^5/5 + ...) is exhausted by the 14th term.
+  const double s = (m - 1.0) / (m + 1.0);
+  const double s2 = s * s;
+  double poly = 0.0;
+  for (int k = 13; k >= 1; --k) poly = (poly + 1.0 / (2.0 * k + 1.0)) * s2;
+  const double lnm = 2.0 * (s + s * poly);
+  constexpr double LN2_HI = 0.6931471805599452862;   // ln 2 rounded to double
+  constexpr double LN2_LO = 2.319046813846299558e-17;  // the remainder
+  const double de = static_cast<double>(e);
+  return de * LN2_HI + (de * LN2_LO + lnm);
+}
+
+double rng_normal(Rng& rng) {
+  for (;;) {
+    const double u = 2.0 * rng_uniform(rng) - 1.0;
+    const double v = 2.0 * rng_uniform(rng) - 1.0;
+    const double s = u * u + v * v;
+    if (s >= 1.0 || s == 0.0) continue;
+    return u * std::sqrt(-2.0 * det_log(s) / s);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Parameters.
+
+bool set_slot(SimParams& p, int slot, double v) {
+  if (slot == 1) p.q = v;
+  else if (slot >= 2 && slot <= 4) p.spike[slot - 1] = v;
+  else if (slot >= 5 && slot <= 7) p.mean[slot - 4] = v;
+  else if (slot >= 8 && slot <= 10) p.tau[slot - 7] = v;
+  else if (slot == 11) p.poly_effect = v;
+  else if (slot == 12) p.res_var = v;
+  else return false;
+  return true;
+}
+
+double get_slot(const SimParams& p, int slot) {
+  if (slot == 1) return p.q;
+  if (slot >= 2 && slot <= 4) return p.spike[slot - 1];
+  if (slot >= 5 && slot <= 7) return p.mean[slot - 4];
+  if (slot >= 8 && slot <= 10) return p.tau[slot - 7];
+  if (slot == 11) return p.poly_effect;
+  if (slot == 12) return p.res_var;
+  return 0.0;
+}
+
+std::string check_params(const SimParams& p) {
+  auto prob = [](double v) { return v >= 0.0 && v <= 1.0; };
+  if (!prob(p.q)) return "q (slot 1) must lie between 0 and 1";
+  for (int g = 1; g <= 3; ++g) {
+    if (!prob(p.spike[g]))
+      return "spike probability (slot " + std::to_string(g + 1) + ") must lie between 0 and 1";
+    if (!prob(p.tau[g]))
+      return "transmission probability (slot " + std::to_string(g + 7) +
+             ") must lie between 0 and 1";
+    if (!std::isfinite(p.mean[g])) return "mean (slot " + std::to_string(g + 4) + ") is not finite";
+  }
+  if (!std::isfinite(p.poly_effect)) return "polygenic effect (slot 11) is not finite";
+  if (!(p.res_var > 0.0) || !std::isfinite(p.res_var))
+    return "residual variance (slot 12) must be positive";
+  // Simulated values must stay clear of the codes for missing (-998 and
+  // below) and spike (above 998) values.
+  const double reach = 3.0 * std::fabs(p.poly_effect) + 8.0 * std::sqrt(p.res_var);
+  for (int g = 1; g <= 3; ++g)
+    if (std::fabs(p.mean[g]) + reach >= 998.0)
+      return "means, polygenic effect and residual variance would give values at or beyond "
+             "+-998, which the program reads as missing or spike";
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// The sample.
+
+namespace {
+
+struct Builder {
+  const SimOptions& opt;
+  const SimParams& par;
+  Rng rng;
+
+  int children_count() {
+    const uint64_t span = static_cast<uint64_t>(opt.child_max - opt.child_min) + 1;
+    return opt.child_min + static_cast<int>(rng_below(rng, span));
+  }
+
+  static int add(SimFamily& fam, int father, int mother, int sex, bool written = true) {
+    SimPerson p;
+    p.father = father;
+    p.mother = mother;
+    p.sex = sex;
+    p.written = written;
+    fam.people.push_back(p);
+    return static_cast<int>(fam.people.size()) - 1;
+  }
+
+  std::vector<int> add_children(SimFamily& fam, int father, int mother) {
+    std::vector<int> kids;
+    const int n = children_count();
+    for (int c = 0; c < n; ++c) {
+      const int sex = rng_below(rng, 2) == 0 ? 1 : 2;
+      kids.push_back(add(fam, father, mother, sex));
+    }
+    return kids;
+  }
+
+  // A person marries in a spouse from outside and has children with them.
+  void marry_in(SimFamily& fam, int person) {
+    const int sex = fam.people[person].sex == 1 ? 2 : 1;
+    const int spouse = add(fam, -1, -1, sex, opt.spouses);
+    if (sex == 2) add_children(fam, person, spouse);
+    else add_children(fam, spouse, person);
+  }
+
+  SimFamily structure() {
+    SimFamily fam;
+    const bool three =
+        opt.generations == 3 && (opt.mix >= 1.0 || rng_uniform(rng) < opt.mix);
+    const int father = add(fam, -1, -1, 1);
+    const int mother = add(fam, -1, -1, 2);
+    std::vector<int> kids = add_children(fam, father, mother);
+    if (opt.remarry > 0.0 && rng_uniform(rng) < opt.remarry) {
+      const int second = add(fam, -1, -1, 2);
+      auto more = add_children(fam, father, second);
+      kids.insert(kids.end(), more.begin(), more.end());
+    }
+    if (three) {
+      for (int c : kids) {
+        if (rng_uniform(rng) >= opt.marry) continue;
+        marry_in(fam, c);
+        if (opt.remarry > 0.0 && rng_uniform(rng) < opt.remarry) marry_in(fam, c);
+      }
+    }
+    if (opt.loose > 0.0 && rng_uniform(rng) < opt.loose)
+      add(fam, -1, -1, rng_below(rng, 2) == 0 ? 1 : 2);
+    return fam;
+  }
+
+  // Number of q alleles of genotype g: 2, 1, 0 for g = 1, 2, 3.
+  static int genotype_of(int q_alleles) { return 3 - q_alleles; }
+
+  // Plus alleles passed to a gamete: 3 of the parent's 6 alleles drawn
+  // without replacement, `plus` of which are plus alleles.
+  int gamete(int plus) {
+    int j = 0, left = 6;
+    for (int d = 0; d < 3; ++d, --left)
+      if (static_cast<int>(rng_below(rng, static_cast<uint64_t>(left))) < plus) {
+        ++j;
+        --plus;
+      }
+    return j;
+  }
+
+  void genetics(SimFamily& fam) {
+    for (auto& p : fam.people) {
+      int qa = 0, plus = 0;
+      if (p.father < 0) {
+        for (int a = 0; a < 2; ++a) qa += rng_uniform(rng) < par.q ? 1 : 0;
+        for (int a = 0; a < 6; ++a) plus += static_cast<int>(rng_below(rng, 2));
+      } else {
+        const SimPerson& fa = fam.people[p.father];
+        const SimPerson& mo = fam.people[p.mother];
+        qa += rng_uniform(rng) < par.tau[fa.genotype] ? 1 : 0;
+        qa += rng_uniform(rng) < par.tau[mo.genotype] ? 1 : 0;
+        plus = gamete(fa.poly_class - 1) + gamete(mo.poly_class - 1);
+      }
+      p.genotype = genotype_of(qa);
+      p.poly_class = plus + 1;
+      p.spike = rng_uniform(rng) < par.spike[p.genotype];
+      if (!p.spike) {
+        const double mu = static_cast<double>(p.poly_class - 4) * par.poly_effect + par.mean[p.genotype];
+        p.value = mu + std::sqrt(par.res_var) * rng_normal(rng);
+      }
+      p.missing = opt.missing_rate > 0.0 && rng_uniform(rng) < opt.missing_rate;
+    }
+  }
+};
+
+}  // namespace
+
+std::vector<SimFamily> simulate(const SimOptions& opt, const SimParams& par) {
+  Builder b{opt, par, {}};
+  rng_seed(b.rng, opt.seed);
+  std::vector<SimFamily> fams;
+  fams.reserve(static_cast<size_t>(opt.families));
+  for (int f = 0; f < opt.families; ++f) {
+    fams.push_back(b.structure());
+    b.genetics(fams.back());
+  }
+  return fams;
+}
+
+std::string pedfile_text(const std::vector<SimFamily>& fams, const SimOptions& opt) {
+  std::string s = "# pedsim, seed " + std::to_string(opt.seed) +
+                  ": family individual father mother sex trait\n";
+  s.reserve(s.size() + 40 * fams.size() * 8);
+  char buf[160];
+  for (size_t f = 0; f < fams.size(); ++f) {
+    const auto& people = fams[f].people;
+    for (size_t i = 0; i < people.size(); ++i) {
+      const SimPerson& p = people[i];
+      if (!p.written) continue;
+      auto parent = [&](int idx) {
+        return idx < 0 || !people[idx].written ? 0 : idx + 1;
+      };
+      int n = std::snprintf(buf, sizeof buf, "F%zu %zu %d %d %d ", f + 1, i + 1, parent(p.father),
+                            parent(p.mother), p.sex);
+      s.append(buf, static_cast<size_t>(n));
+      if (p.missing) s += "-999";
+      else if (p.spike) s += opt.spike_text;
+      else {
+        n = std::snprintf(buf, sizeof buf, "%.4f", p.value);
+        s.append(buf, static_cast<size_t>(n));
+      }
+      s += '\n';
+    }
+  }
+  return s;
+}
+
+std::string truth_text(const std::vector<SimFamily>& fams) {
+  std::string s = "# family individual genotype class spike\n";
+  char buf[96];
+  for (size_t f = 0; f < fams.size(); ++f)
+    for (size_t i = 0; i < fams[f].people.size(); ++i) {
+      const SimPerson& p = fams[f].people[i];
+      int n = std::snprintf(buf, sizeof buf, "F%zu %zu %d %d %d\n", f + 1, i + 1, p.genotype,
+                            p.poly_class, p.spike ? 1 : 0);
+      s.append(buf, static_cast<size_t>(n));
+    }
+  return s;
+}
+
+}  // namespace pedseg::tools
