@@ -1,0 +1,260 @@
+// The two commands as users run them: options, exit statuses, the files
+// written, and the par.inp template read by the program's own reader.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "driver/params.h"
+#include "model/model.h"
+#include "tools/ped2iway.h"
+#include "tools/pedsim.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pedseg::tools::run_ped2iway;
+using pedseg::tools::run_pedsim;
+
+// A fresh folder, removed afterwards.
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    static int counter = 0;
+    path = fs::temp_directory_path() /
+           ("pedseg-tools-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+std::string slurp(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void spit(const std::string& name, const std::string& text) {
+  std::ofstream out(name, std::ios::binary);
+  out << text;
+}
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome ped2iway(std::vector<std::string> args) {
+  Outcome r;
+  r.status = run_ped2iway(args, r.out, r.err);
+  return r;
+}
+
+Outcome pedsim(std::vector<std::string> args) {
+  Outcome r;
+  r.status = run_pedsim(args, r.out, r.err);
+  return r;
+}
+
+const char* const PED =
+    "# a small sample\n"
+    "F1 1 0 0 1 10.5\nF1 2 0 0 2 9.5\nF1 3 1 2 1 1000\nF1 4 1 2 2 11.75\n"
+    "F2 a 0 0 1 8.5\nF2 b 0 0 2 -999\nF2 c a b 1 12.25\nF2 d 0 0 1 10\n";
+
+TEST(Ped2iwayCommand, UsageErrors) {
+  EXPECT_EQ(ped2iway({}).status, 1);
+  EXPECT_EQ(ped2iway({"a.ped", "b.ped"}).status, 1);
+  EXPECT_EQ(ped2iway({"a.ped", "--bogus"}).status, 1);
+  EXPECT_EQ(ped2iway({"a.ped", "--missing"}).status, 1);
+  EXPECT_EQ(ped2iway({"a.ped", "--trait-file", "a_name_of_17chars"}).status, 1);
+  EXPECT_EQ(ped2iway({"a.ped", "--trait-file", "two words"}).status, 1);
+  EXPECT_EQ(ped2iway({"a.ped", "--trait-file", "iway.dat"}).status, 1);
+  EXPECT_EQ(ped2iway({"a.ped", "--map-file", "trait.dat"}).status, 1);
+  Outcome r = ped2iway({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("usage: ped2iway PEDFILE"), std::string::npos);
+}
+
+TEST(Ped2iwayCommand, UnreadableInput) {
+  TempDir d;
+  Outcome r = ped2iway({d / "absent.ped", "-o", d.path.string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("cannot read"), std::string::npos);
+}
+
+TEST(Ped2iwayCommand, WritesTheFilesAndOneSummaryLine) {
+  TempDir d;
+  spit(d / "s.ped", PED);
+  const std::string out = (d.path / "out" / "deeper").string();
+  Outcome r = ped2iway({d / "s.ped", "-o", out, "--trait-file=y.dat", "--par-template"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+  for (const char* part : {"2 families", "8 individuals", "2 nuclear families", "7 measured",
+                           "1 in the spike", "1 missing", "1 loose individual", "par.inp"})
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
+  EXPECT_EQ(slurp(out + "/iway.dat"),
+            "2 2 0 4 8\n0 0 1 2\n4 0 0 4 7\n7 1 2 3 4 1 2 3\n0 0\n8 1 2 1 2 1 2 1 1\n");
+  EXPECT_EQ(slurp(out + "/y.dat"), "10.5\n9.5\n1000\n11.75\n8.5\n-999\n12.25\n10\n");
+  EXPECT_NE(slurp(out + "/idmap.dat").find("\n8 F2 d\n"), std::string::npos);
+  for (const auto& e : fs::directory_iterator(out))
+    EXPECT_NE(e.path().extension(), ".tmp") << e.path();  // no temporary file left
+}
+
+TEST(Ped2iwayCommand, ProblemsWriteNothing) {
+  TempDir d;
+  spit(d / "bad.ped", "F 1 0 0 2 1\nF 2 0 0 2 1\nF 3 1 2 1 1\nF 3 0 0 1 1\nF 4 9 0 1 1\n");
+  Outcome r = ped2iway({d / "bad.ped", "-o", d.path.string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("bad.ped: line 1: family F, individual 1: is coded female"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("line 4: family F, individual 3: duplicate"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("line 5: family F, individual 4: father 9"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("3 problems"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(d / "iway.dat"));
+  EXPECT_FALSE(fs::exists(d / "trait.dat"));
+}
+
+TEST(Ped2iwayCommand, MissingCodeAndFixedParents) {
+  TempDir d;
+  spit(d / "p.fam", "F c P 0 1 -9\nF e P 0 2 4.5\n");
+  Outcome r = ped2iway({d / "p.fam", "-o", d.path.string(), "--missing", "-9"});
+  EXPECT_EQ(r.status, 2);  // P has no line, and the mothers are unknown
+  r = ped2iway({d / "p.fam", "-o", d.path.string(), "--missing", "-9", "--fix-parents"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("added father P"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("added dummy mother dummy_1"), std::string::npos) << r.err;
+  EXPECT_EQ(slurp(d / "trait.dat"), "-999\n-999\n-999\n4.5\n");
+  EXPECT_NE(r.out.find("2 parents added"), std::string::npos) << r.out;
+}
+
+TEST(Ped2iwayCommand, ParTemplateNeverReplacesAnExistingOne) {
+  TempDir d;
+  spit(d / "s.ped", PED);
+  spit(d / "par.inp", "hand edited\n");
+  Outcome r = ped2iway({d / "s.ped", "-o", d.path.string(), "--par-template"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(slurp(d / "par.inp"), "hand edited\n");
+  EXPECT_TRUE(fs::exists(d / "par.inp.new"));
+  EXPECT_NE(r.out.find("par.inp.new"), std::string::npos);
+}
+
+// The template is read by the program's reader, names the trait file, and
+// its starting point passes the program's initial check.
+TEST(Ped2iwayCommand, ParTemplateIsAUsableParameterFile) {
+  for (const char* ped : {PED, "F 1 0 0 1 5\nF 2 0 0 2 -999\n", "F 1 0 0 1 -999\n"}) {
+    TempDir d;
+    spit(d / "s.ped", ped);
+    Outcome r = ped2iway({d / "s.ped", "-o", d.path.string(), "--par-template", "--trait-file",
+                      "trait_16_chars_x"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto in = pedseg::open_input(d / "par.inp");
+    pedseg::ParamTable par;
+    par.NPAR = 12;
+    pedseg::READ_PARAMETERS(in, par);
+    EXPECT_EQ(pedseg::trait_file_name(par), "trait_16_chars_x");
+    for (int i = 1; i <= 12; ++i) {
+      EXPECT_EQ(par.PAR_LINK[i], i);
+      EXPECT_LT(par.PAR_LOW[i], par.PAR_HIGH[i]) << i;
+      if (par.PAR_EST[i]) {
+        EXPECT_GT(par.PAR_VAL[i], par.PAR_LOW[i]) << i;
+        EXPECT_LT(par.PAR_VAL[i], par.PAR_HIGH[i]) << i;
+        EXPECT_NE(par.PAR_STEP[i], 0.0) << i;
+      }
+    }
+    EXPECT_GT(par.PAR_LOW[12], 0.0);
+    const bool spike = std::string(ped).find("1000") != std::string::npos;
+    EXPECT_EQ(par.PAR_EST[2], spike ? 1 : 0);
+    std::string errs;
+    auto err = pedseg::output_memory(errs, "par.err");
+    pedseg::ModelQuantities model;
+    double status = 0.0;
+    pedseg::SET_MODEL_INITIAL(par, model, err, status);
+    EXPECT_EQ(status, 1.0) << errs;
+  }
+}
+
+TEST(PedsimCommand, WritesSampleAndTruth) {
+  TempDir d;
+  Outcome r = pedsim({"--families", "20", "--children", "2-3", "--generations", "3", "--spouses",
+                  "--seed", "5", "--missing-rate", "0.1", "--out", d / "s.ped", "--truth",
+                  d / "t.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("20 families"), std::string::npos) << r.out;
+  const std::string text = slurp(d / "s.ped");
+  EXPECT_EQ(text.rfind("# pedsim, seed 5", 0), 0u);
+  Outcome again = pedsim({"--families=20", "--children=2-3", "--generations=3", "--spouses",
+                      "--seed=5", "--missing-rate=0.1"});
+  ASSERT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, text);  // to standard output, the same sample
+  EXPECT_NE(again.err.find("pedsim: 20 families"), std::string::npos);
+  // Truth lines match the sample's lines one to one.
+  const std::string truth = slurp(d / "t.txt");
+  EXPECT_EQ(std::count(truth.begin(), truth.end(), '\n'), std::count(text.begin(), text.end(), '\n'));
+  // And ped2iway takes it.
+  Outcome conv = ped2iway({d / "s.ped", "-o", d.path.string()});
+  EXPECT_EQ(conv.status, 0) << conv.err;
+}
+
+TEST(PedsimCommand, TrueValuesFromParInpWithLinks) {
+  TempDir d;
+  spit(d / "par.inp",
+       "trait.dat\n"
+       "1 0 0.5 0 0 1\n2 0 0 0 0 1\n3 0 0 0 0 1\n4 0 0 0 0 1\n"
+       "5 0 20 0 -50 50\n6 0 15 0 -50 50\n6 0 99 0 -50 50\n"  // mean 3 linked to mean 2
+       "8 0 1 0 0 1\n9 0 0.5 0 0 1\n10 0 0 0 0 1\n11 0 0 0 -5 5\n12 0 0.0001 0 0 10\n");
+  auto p = pedseg::tools::params_from_par_file(d / "par.inp");
+  EXPECT_EQ(p.q, 0.5);
+  EXPECT_EQ(p.mean[1], 20.0);
+  EXPECT_EQ(p.mean[3], 15.0);
+  EXPECT_EQ(p.res_var, 0.0001);
+  Outcome r = pedsim({"--par", d / "par.inp", "--set", "11=0", "--families", "200", "--truth",
+                  d / "t.txt", "--out", d / "s.ped"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // With almost no residual noise every value sits on its genotype's mean.
+  std::istringstream ped(slurp(d / "s.ped")), truth(slurp(d / "t.txt"));
+  std::string pl, tl;
+  std::getline(ped, pl);
+  std::getline(truth, tl);
+  int checked = 0;
+  while (std::getline(ped, pl) && std::getline(truth, tl)) {
+    char f1[16], f2[16];
+    int i1, i2, fa, mo, sex, g, k, spike;
+    double y;
+    ASSERT_EQ(std::sscanf(pl.c_str(), "%15s %d %d %d %d %lf", f1, &i1, &fa, &mo, &sex, &y), 6);
+    ASSERT_EQ(std::sscanf(tl.c_str(), "%15s %d %d %d %d", f2, &i2, &g, &k, &spike), 5);
+    ASSERT_EQ(i1, i2);
+    EXPECT_NEAR(y, g == 1 ? 20.0 : 15.0, 0.06) << pl << " / " << tl;
+    ++checked;
+  }
+  EXPECT_GT(checked, 500);
+}
+
+TEST(PedsimCommand, BadArgumentsAndFiles) {
+  TempDir d;
+  EXPECT_EQ(pedsim({"--families", "0"}).status, 1);
+  EXPECT_EQ(pedsim({"--children", "4-2"}).status, 1);
+  EXPECT_EQ(pedsim({"--generations", "4"}).status, 1);
+  EXPECT_EQ(pedsim({"--missing-rate", "1.5"}).status, 1);
+  EXPECT_EQ(pedsim({"--set", "13=1"}).status, 1);
+  EXPECT_EQ(pedsim({"--set", "1=2"}).status, 1);  // q outside 0..1
+  EXPECT_EQ(pedsim({"--spike-value", "998"}).status, 1);
+  EXPECT_EQ(pedsim({"--seed", "-1"}).status, 1);
+  EXPECT_EQ(pedsim({"extra"}).status, 1);
+  EXPECT_EQ(pedsim({"--par", d / "absent.inp"}).status, 2);
+  EXPECT_EQ(pedsim({"--out", (d.path / "no" / "such" / "x.ped").string()}).status, 2);
+  Outcome r = pedsim({"--generations", "3", "--families", "2"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("--fix-parents"), std::string::npos);
+}
+
+}  // namespace
