@@ -7,6 +7,8 @@
 
 #include "likelihood/likelihood.h"
 
+#include "likelihood/fast.h"
+
 #include <cmath>
 
 namespace pedseg {
@@ -278,6 +280,27 @@ void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
   result = closing_sum + scale_sum;
 }
 
+void FAMILY_TERM_PLAIN(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
+                       const PolyTables& poly, LikWork& work, double& T, bool& floor_hit) {
+  floor_hit = false;
+  T = 0.0;
+  const int32_t n_f = ped.PED_START[f + 1] - ped.PED_START[f];
+  INIT_FAMILY(f, ped, model, poly, work);
+  int32_t i0 = 1;
+  if (ped.PED_NUC[f + 1] >= ped.PED_NUC[f] + 1) {
+    PEEL_FAMILY(f, ped, model, poly, work, T);
+    i0 = first_loose(f, n_f, ped);
+  }
+  for (int32_t i = i0; i <= n_f; ++i) {
+    const double S = array_sum(i, poly, work);
+    if (S <= LIK_FLOOR) {
+      floor_hit = true;
+      return;
+    }
+    T = T + std::log(S);
+  }
+}
+
 void FAMILIES_LOGLIK(PedigreeTables& ped, const ModelQuantities& model, const PolyTables& poly,
                      LikWork& work, double& LL) {
   LL = 0.0;
@@ -288,19 +311,11 @@ void FAMILIES_LOGLIK(PedigreeTables& ped, const ModelQuantities& model, const Po
     double T = 0.0;
     const int32_t n_f = ped.PED_START[f + 1] - ped.PED_START[f];
     if (n_f > 0) {
-      INIT_FAMILY(f, ped, model, poly, work);
-      int32_t i0 = 1;
-      if (ped.PED_NUC[f + 1] >= ped.PED_NUC[f] + 1) {
-        PEEL_FAMILY(f, ped, model, poly, work, T);
-        i0 = first_loose(f, n_f, ped);
-      }
-      for (int32_t i = i0; i <= n_f; ++i) {
-        const double S = array_sum(i, poly, work);
-        if (S <= LIK_FLOOR) {
-          LL = LH_SENTINEL;
-          return;
-        }
-        T = T + std::log(S);
+      bool floor_hit = false;
+      FAMILY_TERM_PLAIN(f, ped, model, poly, work, T, floor_hit);
+      if (floor_hit) {
+        LL = LH_SENTINEL;
+        return;
       }
     }
     LL = LL + T;
@@ -322,7 +337,11 @@ void SAMPLE_LOGLIK(LikelihoodContext& ctx, double& LL) {
     LL = LH_SENTINEL;
     return;
   }
-  FAMILIES_LOGLIK(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
+  if (likelihood_kernel() == LikKernel::Fast) {
+    FAMILIES_LOGLIK_FAST(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
+  } else {
+    FAMILIES_LOGLIK(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
+  }
 }
 
 }  // namespace pedseg

@@ -1,0 +1,845 @@
+// The fast family loop.  It computes exactly the operations of the plain
+// version (likelihood.cpp), each sum in its own accumulator in the same
+// order and each product associated the same way, so the results are the
+// same bits.  The speed comes from:
+//
+// - vectors across independent accumulators: the 7 classes of a target (or
+//   of a first parent) are 7 lanes that run the same sequence of IEEE
+//   operations side by side; no sum is split or reordered;
+// - equal inputs giving equal results: parent-genotype pairs with bitwise
+//   equal major-gene transmission columns share one child sum;
+// - terms skipped when a transmission factor is exactly zero: such a term is
+//   (finite x 0) x finite, a signed zero, and adding a signed zero to an
+//   accumulator that started at +0 changes nothing (the accumulator is never
+//   -0).  The skip is taken only when the other factors of the skipped terms
+//   are finite; otherwise every term is computed;
+// - work kept across evaluations: each family's roles, cases and first loose
+//   individual (rebuilt when the pedigree tables change), and the penetrances
+//   (recomputed when a trait parameter changes);
+// - families evaluated in parallel, each into its own term, the terms added
+//   afterwards in increasing family order.
+//
+// Families with member lists the kernels do not take (fewer than two
+// entries, repeated members, a pivot that is neither a parent nor the child
+// at position 3, members outside the family) are evaluated by the plain code.
+
+#include "likelihood/fast.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace pedseg {
+
+namespace {
+
+typedef double V4 __attribute__((vector_size(32)));
+
+inline V4 splat(double a) { return V4{a, a, a, a}; }
+
+// One individual's 21 entries: genotype g (0..2) at 8 g, classes in lanes
+// 0..6, lane 7 unused.
+struct alignas(32) Arr {
+  double v[24];
+};
+
+// ---------------------------------------------------------------------------
+// Structure kept across evaluations.
+
+enum class Case : int32_t { Parent, SingleChild, ChildWithSiblings };
+
+struct NucOp {
+  Case kind;
+  int32_t target;   // local number
+  int32_t other;    // parent case: the other parent
+  int32_t F, M;     // child cases: the parents
+  bool closing;     // pivot 0
+  int32_t kids_begin, kids_end;  // children (parent case) or siblings, in Plan::kids
+};
+
+enum Role : uint8_t { ROLE_PEN = 0, ROLE_PEN_PRIOR = 1, ROLE_PRIOR = 2 };
+
+struct FamPlan {
+  int32_t f = 0;
+  int32_t start = 0;  // PED_START(f)
+  int32_t n_f = 0;
+  bool evaluated = false;  // weight not 0
+  bool regular = false;    // taken by the fast kernels
+  bool peel = false;       // has nuclear families
+  int32_t i0 = 1;
+  int32_t ops_begin = 0, ops_end = 0;
+  int32_t roles_begin = 0;
+  double cost = 0.0;
+};
+
+struct Plan {
+  bool valid = false;
+  int32_t nfam = 0;
+  // Copies of the tables the plan was built from.
+  std::vector<int32_t> ped_start, ped_nuc, nuc_start, nuc_members, nuc_pivot;
+  std::vector<double> weight;
+  std::vector<float> trait;
+  std::vector<FamPlan> fams;      // index f
+  std::vector<NucOp> ops;
+  std::vector<int32_t> kids;
+  std::vector<uint8_t> roles;
+  std::vector<int32_t> order;     // regular evaluated families, largest first
+  std::vector<int32_t> irregular; // evaluated families for the plain code
+  int32_t max_nf = 0;
+  int32_t max_global = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Quantities of one evaluation, read by every thread.
+
+struct EvalShared {
+  double TM[27];
+  int32_t colid[3][3];   // [first-parent genotype][second-parent genotype] -> column
+  int32_t ncols = 0;
+  double colm[9][3];     // distinct columns TM(., a, b)
+  double freq_prior[3][8];
+  double freq[3];
+  double prior[8];
+  bool tp_finite = true;
+  bool pen_stale = true;
+};
+
+// Transmission of classes, laid out for the vector kernels.
+struct PolyLayout {
+  double TP[343];            // the table these were made from
+  V4 TPT[7][7][2];           // [ko][kx][lanes kt]: TP(kx, kt, ko)
+  V4 TPV[7][7][2];           // [kF][kM][lanes kc]: TP(kc, kF, kM)
+  bool finite = true;
+  bool built = false;
+};
+
+// Per-thread scratch, allocated before the first evaluation.
+struct Scratch {
+  std::vector<Arr> L;  // local numbers 1..max_nf
+  alignas(32) V4 Q[9][7][2];
+  alignas(32) V4 prod[3][3][7][2];
+  alignas(32) double W[3][7][3][7];
+};
+
+struct Engine {
+  Plan plan;
+  PolyLayout poly;
+  EvalShared shared;
+  std::vector<Arr> pen;  // global numbers
+  bool pen_valid = false;
+  double pen_key[8] = {};
+  std::vector<double> term;
+  std::vector<uint8_t> floor_hit;
+  std::vector<Scratch> scratch;
+  int32_t plain_families = 0;
+};
+
+Engine& engine() {
+  static Engine e;
+  return e;
+}
+
+LikKernel g_kernel = LikKernel::Fast;
+int32_t g_threads_requested = 0;
+
+// ---------------------------------------------------------------------------
+// Thread pool: workers sleep on a condition variable between evaluations
+// and the calling thread waits on one at the end, so no thread spins while a
+// busy machine could give the core to a thread with work.
+
+class Pool {
+ public:
+  using Job = void (*)(void* ctx, int32_t thread);
+
+  ~Pool() { resize(1); }
+
+  int32_t size() const { return static_cast<int32_t>(workers_.size()) + 1; }
+
+  void resize(int32_t n) {
+    if (n == size()) return;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stop_ = true;
+    }
+    start_.notify_all();
+    for (std::thread& t : workers_) t.join();
+    workers_.clear();
+    stop_ = false;
+    // A worker waits for the first job after this point, whenever it starts.
+    const uint64_t seen = generation_;
+    for (int32_t i = 1; i < n; ++i) workers_.emplace_back([this, i, seen] { work(i, seen); });
+  }
+
+  // Runs job(ctx, t) on every thread t = 0..size()-1 (0 is the caller) and
+  // returns when all have finished.
+  void run(Job job, void* ctx) {
+    if (workers_.empty()) {
+      job(ctx, 0);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      job_ = job;
+      ctx_ = ctx;
+      running_ = static_cast<int32_t>(workers_.size());
+      ++generation_;
+    }
+    start_.notify_all();
+    job(ctx, 0);
+    std::unique_lock<std::mutex> lock(mu_);
+    done_.wait(lock, [this] { return running_ == 0; });
+  }
+
+ private:
+  void work(int32_t id, uint64_t seen) {
+    for (;;) {
+      Job job;
+      void* ctx;
+      {
+        std::unique_lock<std::mutex> lock(mu_);
+        start_.wait(lock, [&] { return stop_ || generation_ != seen; });
+        if (stop_) return;
+        seen = generation_;
+        job = job_;
+        ctx = ctx_;
+      }
+      job(ctx, id);
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (--running_ == 0) done_.notify_one();
+      }
+    }
+  }
+
+  std::vector<std::thread> workers_;
+  std::mutex mu_;
+  std::condition_variable start_, done_;
+  Job job_ = nullptr;
+  void* ctx_ = nullptr;
+  int32_t running_ = 0;
+  uint64_t generation_ = 0;
+  bool stop_ = false;
+};
+
+Pool& pool() {
+  static Pool p;
+  return p;
+}
+
+int32_t default_threads() {
+  if (const char* s = std::getenv("OMP_NUM_THREADS")) {
+    char* end = nullptr;
+    const long v = std::strtol(s, &end, 10);
+    if (end != s && v > 0) return static_cast<int32_t>(std::min(v, 256L));
+  }
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  const unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? static_cast<int32_t>(n) : 1;
+}
+
+// ---------------------------------------------------------------------------
+// Plan building.
+
+template <typename T>
+bool same(const std::vector<T>& kept, const T* table, size_t n) {
+  return kept.size() == n && (n == 0 || std::memcmp(kept.data(), table, n * sizeof(T)) == 0);
+}
+
+// Extents of the tables that the plan reads.
+struct Extents {
+  size_t n_start_nuc, n_nuc, n_members, n_trait;
+};
+
+Extents extents_of(const PedigreeTables& ped, int32_t nfam) {
+  int64_t jmax = 0, imax = 0;
+  for (int32_t f = 0; f <= nfam + 1; ++f) {
+    jmax = std::max<int64_t>(jmax, ped.PED_NUC[f]);
+    imax = std::max<int64_t>(imax, ped.PED_START[f]);
+  }
+  jmax = std::min<int64_t>(jmax, N_WAY - 3);
+  imax = std::min<int64_t>(imax, N_SIZE);
+  int64_t mmax = 0;
+  for (int64_t j = 0; j <= jmax + 1; ++j) mmax = std::max<int64_t>(mmax, ped.NUC_START[j]);
+  mmax = std::min<int64_t>(mmax, N_WAY);
+  return Extents{static_cast<size_t>(jmax + 2), static_cast<size_t>(jmax + 1),
+                 static_cast<size_t>(mmax), static_cast<size_t>(imax + 1)};
+}
+
+bool plan_current(const Plan& p, const PedigreeTables& ped) {
+  const int32_t nfam = ped.PED_START[0];
+  if (!p.valid || p.nfam != nfam) return false;
+  const size_t nf = static_cast<size_t>(nfam) + 2;
+  if (!same(p.ped_start, ped.PED_START, nf) || !same(p.ped_nuc, ped.PED_NUC, nf) ||
+      !same(p.weight, ped.PED_WEIGHT, nf - 1))
+    return false;
+  const Extents e = extents_of(ped, nfam);
+  return same(p.nuc_start, ped.NUC_START, e.n_start_nuc) &&
+         same(p.nuc_pivot, ped.NUC_PIVOT, e.n_nuc) &&
+         same(p.nuc_members, ped.NUC_MEMBERS, e.n_members) && same(p.trait, ped.TRAIT, e.n_trait);
+}
+
+// Fills the plan of family f; false when the fast kernels cannot take it.
+bool plan_family(const PedigreeTables& ped, Plan& p, FamPlan& fp, std::vector<int32_t>& flag) {
+  const int32_t f = fp.f;
+  const int64_t start = ped.PED_START[f];
+  const int64_t n_f = static_cast<int64_t>(ped.PED_START[f + 1]) - start;
+  if (start < 0 || n_f > N_SIZE || start + n_f > N_SIZE) return false;
+  const int64_t j_first = static_cast<int64_t>(ped.PED_NUC[f]) + 1;
+  const int64_t j_last = ped.PED_NUC[f + 1];
+  if (j_first < 1 || j_last > N_WAY - 3) return false;
+  fp.start = static_cast<int32_t>(start);
+  fp.n_f = static_cast<int32_t>(n_f);
+  fp.peel = j_last >= j_first;
+  fp.ops_begin = static_cast<int32_t>(p.ops.size());
+  for (int64_t j = j_first; j <= j_last; ++j) {
+    const int64_t first = ped.NUC_START[j];
+    const int64_t S = static_cast<int64_t>(ped.NUC_START[j + 1]) - first;
+    if (first < 0 || S < 2 || first + S > N_WAY) return false;
+    const int32_t* m = ped.NUC_MEMBERS + first;
+    for (int64_t a = 0; a < S; ++a) {
+      if (m[a] < 1 || m[a] > n_f) return false;
+      for (int64_t b = 0; b < a; ++b)
+        if (m[a] == m[b]) return false;
+    }
+    const int32_t F = m[0], M = m[1], P = ped.NUC_PIVOT[j];
+    NucOp op{};
+    op.closing = P == 0;
+    op.F = F;
+    op.M = M;
+    op.kids_begin = static_cast<int32_t>(p.kids.size());
+    if (P == 0 || P == F || P == M) {
+      op.kind = Case::Parent;
+      op.target = P == M ? M : F;
+      op.other = P == M ? F : M;
+      for (int64_t a = 2; a < S; ++a) p.kids.push_back(m[a]);
+    } else {
+      if (S < 3 || P != m[2]) return false;
+      op.target = P;
+      op.kind = S == 3 ? Case::SingleChild : Case::ChildWithSiblings;
+      for (int64_t a = 3; a < S; ++a) p.kids.push_back(m[a]);
+    }
+    op.kids_end = static_cast<int32_t>(p.kids.size());
+    fp.cost += 1.0 + static_cast<double>(op.kids_end - op.kids_begin);
+    p.ops.push_back(op);
+  }
+  fp.ops_end = static_cast<int32_t>(p.ops.size());
+  fp.cost += static_cast<double>(n_f) * 0.1;
+
+  // Roles, as the set-up passes leave them.
+  fp.roles_begin = static_cast<int32_t>(p.roles.size());
+  for (int64_t d = 1; d <= n_f; ++d) flag[d] = 0;
+  p.roles.resize(p.roles.size() + static_cast<size_t>(n_f), ROLE_PRIOR);
+  uint8_t* role = p.roles.data() + fp.roles_begin - 1;  // role[d], d = 1..n_f
+  for (int64_t j = j_first; j <= j_last; ++j) {
+    const int32_t* m = ped.NUC_MEMBERS + ped.NUC_START[j];
+    const int64_t S = ped.NUC_START[j + 1] - ped.NUC_START[j];
+    for (int64_t a = 2; a < S; ++a) {
+      flag[m[a]] = 1;
+      role[m[a]] = ROLE_PEN;
+    }
+  }
+  for (int64_t j = j_first; j <= j_last; ++j) {
+    const int32_t* m = ped.NUC_MEMBERS + ped.NUC_START[j];
+    for (int a = 0; a < 2; ++a) {
+      if (flag[m[a]] == 1) continue;
+      flag[m[a]] = 1;
+      role[m[a]] = ROLE_PEN_PRIOR;
+    }
+  }
+  for (int64_t d = 1; d <= n_f; ++d) {
+    if (flag[d] == 1) continue;
+    role[d] = ped.TRAIT[start + d] > -998.0f ? ROLE_PEN_PRIOR : ROLE_PRIOR;
+  }
+
+  // First individual in no list (searched only for families with lists).
+  fp.i0 = 1;
+  if (fp.peel) {
+    fp.i0 = static_cast<int32_t>(n_f) + 1;
+    for (int64_t i = 1; i <= n_f; ++i) {
+      if (flag[i] != 1) {  // flagged exactly when listed
+        fp.i0 = static_cast<int32_t>(i);
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+void build_plan(const PedigreeTables& ped, Engine& e) {
+  Plan& p = e.plan;
+  p = Plan{};
+  const int32_t nfam = ped.PED_START[0];
+  p.nfam = nfam;
+  const size_t nf = static_cast<size_t>(nfam) + 2;
+  p.ped_start.assign(ped.PED_START, ped.PED_START + nf);
+  p.ped_nuc.assign(ped.PED_NUC, ped.PED_NUC + nf);
+  p.weight.assign(ped.PED_WEIGHT, ped.PED_WEIGHT + nf - 1);
+  const Extents ex = extents_of(ped, nfam);
+  p.nuc_start.assign(ped.NUC_START, ped.NUC_START + ex.n_start_nuc);
+  p.nuc_pivot.assign(ped.NUC_PIVOT, ped.NUC_PIVOT + ex.n_nuc);
+  p.nuc_members.assign(ped.NUC_MEMBERS, ped.NUC_MEMBERS + ex.n_members);
+  p.trait.assign(ped.TRAIT, ped.TRAIT + ex.n_trait);
+
+  std::vector<int32_t> flag(N_SIZE + 1, 0);
+  p.fams.assign(nf, FamPlan{});
+  for (int32_t f = 1; f <= nfam; ++f) {
+    FamPlan& fp = p.fams[f];
+    fp.f = f;
+    fp.evaluated = ped.PED_WEIGHT[f] != 0.0;
+    if (!fp.evaluated) continue;
+    if (static_cast<int64_t>(ped.PED_START[f + 1]) - ped.PED_START[f] <= 0) {
+      fp.regular = true;  // term 0, nothing to set up
+      continue;
+    }
+    const size_t ops = p.ops.size(), kids = p.kids.size(), roles = p.roles.size();
+    fp.regular = plan_family(ped, p, fp, flag);
+    if (!fp.regular) {
+      p.ops.resize(ops);
+      p.kids.resize(kids);
+      p.roles.resize(roles);
+      fp.cost = 0.0;
+      p.irregular.push_back(f);
+      continue;
+    }
+    p.order.push_back(f);
+    p.max_nf = std::max(p.max_nf, fp.n_f);
+    p.max_global = std::max(p.max_global, fp.start + fp.n_f);
+  }
+  std::stable_sort(p.order.begin(), p.order.end(),
+                   [&p](int32_t a, int32_t b) { return p.fams[a].cost > p.fams[b].cost; });
+  p.valid = true;
+
+  e.pen.assign(static_cast<size_t>(p.max_global) + 1, Arr{});
+  e.pen_valid = false;
+  e.term.assign(nf, 0.0);
+  e.floor_hit.assign(nf, 0);
+}
+
+void build_poly(const PolyTables& poly, PolyLayout& L) {
+  std::memcpy(L.TP, poly.TRANS_POLY, sizeof L.TP);
+  L.finite = true;
+  for (double v : L.TP)
+    if (!std::isfinite(v)) L.finite = false;
+  for (int a = 0; a < 7; ++a)
+    for (int b = 0; b < 7; ++b)
+      for (int h = 0; h < 2; ++h) {
+        V4 t{}, v{};
+        for (int l = 0; l < 4; ++l) {
+          const int c = 4 * h + l;
+          // TPT[ko=a][kx=b] lane kt=c: TP(kx, kt, ko); TPV[kF=a][kM=b] lane kc=c: TP(kc, kF, kM)
+          t[l] = c < 7 ? L.TP[b + 7 * c + 49 * a] : 0.0;
+          v[l] = c < 7 ? L.TP[c + 7 * a + 49 * b] : 0.0;
+        }
+        L.TPT[a][b][h] = t;
+        L.TPV[a][b][h] = v;
+      }
+  L.built = true;
+}
+
+void prepare_shared(const ModelQuantities& model, const PolyTables& poly, Engine& e) {
+  EvalShared& s = e.shared;
+  std::memcpy(s.TM, model.TRANS_MAJOR, sizeof s.TM);
+  s.ncols = 0;
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b) {
+      const double* col = s.TM + 3 * a + 9 * b;
+      int c = 0;
+      while (c < s.ncols && std::memcmp(s.colm[c], col, sizeof s.colm[c]) != 0) ++c;
+      if (c == s.ncols) {
+        std::memcpy(s.colm[c], col, sizeof s.colm[c]);
+        ++s.ncols;
+      }
+      s.colid[a][b] = c;
+    }
+  for (int g = 0; g < 3; ++g) s.freq[g] = model.GEN_FREQ[g + 1];
+  for (int k = 0; k < 8; ++k) s.prior[k] = k < 7 ? poly.POLY_PRIOR[k + 1] : 0.0;
+  for (int g = 0; g < 3; ++g)
+    for (int k = 0; k < 8; ++k) s.freq_prior[g][k] = s.freq[g] * s.prior[k];
+  s.tp_finite = e.poly.finite;
+
+  const double key[8] = {model.GEN_MEAN[1],   model.GEN_MEAN[2],   model.GEN_MEAN[3],
+                         model.SPIKE_PROB[1], model.SPIKE_PROB[2], model.SPIKE_PROB[3],
+                         model.POLY_EFFECT,   model.RES_VAR};
+  s.pen_stale = !e.pen_valid || std::memcmp(key, e.pen_key, sizeof key) != 0;
+  std::memcpy(e.pen_key, key, sizeof key);
+}
+
+// ---------------------------------------------------------------------------
+// Kernels.  Array entry (g, k) of an individual is v[8 g + k], g and k from 0.
+
+inline bool all_finite(const double* a) {
+  bool ok = true;
+  for (int g = 0; g < 3; ++g)
+    for (int k = 0; k < 7; ++k) ok &= std::isfinite(a[8 * g + k]);
+  return ok;
+}
+
+inline double trans(const EvalShared& s, int c, int a, int b) { return s.TM[c + 3 * a + 9 * b]; }
+
+// Child sums of child x for one major-gene column m = TM(., a, b), every
+// class kt of the parent in the second index (lanes) and every class ko of
+// the parent in the third:  out[ko][kt] = sum over gx (outer) and kx
+// (inner) of (L(x, gx, kx) x m(gx)) x TP(kx, kt, ko).
+inline void child_sums(const double* Lx, const double* m, bool skip, const PolyLayout& P,
+                       V4 (&out)[7][2]) {
+  V4 acc[7][2];
+#pragma GCC unroll 7
+  for (int ko = 0; ko < 7; ++ko) acc[ko][0] = acc[ko][1] = V4{};
+  for (int gx = 0; gx < 3; ++gx) {
+    if (skip && m[gx] == 0.0) continue;
+    for (int kx = 0; kx < 7; ++kx) {
+      const V4 a = splat(Lx[8 * gx + kx] * m[gx]);
+#pragma GCC unroll 7
+      for (int ko = 0; ko < 7; ++ko) {
+        acc[ko][0] += a * P.TPT[ko][kx][0];
+        acc[ko][1] += a * P.TPT[ko][kx][1];
+      }
+    }
+  }
+  for (int ko = 0; ko < 7; ++ko) {
+    out[ko][0] = acc[ko][0];
+    out[ko][1] = acc[ko][1];
+  }
+}
+
+// prod[a][b][ko][kt] = product from 1 over the listed individuals of their
+// child sums for the parent states (a, kt) in the second index and (b, ko)
+// in the third.
+void product_of_child_sums(const int32_t* xs, int32_t n, const Arr* L, const EvalShared& s,
+                           const PolyLayout& P, Scratch& sc) {
+  const V4 one = splat(1.0);
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b)
+      for (int ko = 0; ko < 7; ++ko) sc.prod[a][b][ko][0] = sc.prod[a][b][ko][1] = one;
+  for (int32_t i = 0; i < n; ++i) {
+    const double* Lx = L[xs[i]].v;
+    const bool skip = s.tp_finite && all_finite(Lx);
+    for (int c = 0; c < s.ncols; ++c) child_sums(Lx, s.colm[c], skip, P, sc.Q[c]);
+    for (int a = 0; a < 3; ++a)
+      for (int b = 0; b < 3; ++b) {
+        const V4(&q)[7][2] = sc.Q[s.colid[a][b]];
+        for (int ko = 0; ko < 7; ++ko) {
+          sc.prod[a][b][ko][0] = sc.prod[a][b][ko][0] * q[ko][0];
+          sc.prod[a][b][ko][1] = sc.prod[a][b][ko][1] * q[ko][1];
+        }
+      }
+  }
+}
+
+// Parent target t, other parent o, children xs.
+void peel_parent(double* Lt, const double* Lo, const int32_t* xs, int32_t n, const Arr* L,
+                 const EvalShared& s, const PolyLayout& P, Scratch& sc) {
+  product_of_child_sums(xs, n, L, s, P, sc);
+  for (int gt = 0; gt < 3; ++gt) {
+    V4 acc0{}, acc1{};
+    for (int go = 0; go < 3; ++go)
+      for (int ko = 0; ko < 7; ++ko) {
+        const V4 l = splat(Lo[8 * go + ko]);
+        acc0 += l * sc.prod[gt][go][ko][0];
+        acc1 += l * sc.prod[gt][go][ko][1];
+      }
+    for (int kt = 0; kt < 7; ++kt) {
+      const double A = kt < 4 ? acc0[kt] : acc1[kt - 4];
+      Lt[8 * gt + kt] = A * Lt[8 * gt + kt];
+    }
+  }
+}
+
+// Both child cases: for every target state (gc, kc),
+//   sum over gF, kF, gM, kM (kM innermost) of ((W x TM(gc,gF,gM)) x TP(kc,kF,kM)) [x L(F,gF,kF)]
+// with W = sc.W, then the sum multiplies the target's entry.  The three
+// target genotypes run side by side (separate accumulators).
+template <bool WithF>
+void child_target(double* Lc, const double* LF, const EvalShared& s, const PolyLayout& P,
+                  Scratch& sc) {
+  bool finite = s.tp_finite;
+  for (int gF = 0; gF < 3; ++gF)
+    for (int kF = 0; kF < 7; ++kF)
+      for (int gM = 0; gM < 3; ++gM)
+        for (int kM = 0; kM < 7; ++kM) finite &= std::isfinite(sc.W[gF][kF][gM][kM]);
+  if (WithF) finite &= all_finite(LF);
+
+  V4 acc[3][2];
+  for (int gc = 0; gc < 3; ++gc) acc[gc][0] = acc[gc][1] = V4{};
+  for (int gF = 0; gF < 3; ++gF)
+    for (int kF = 0; kF < 7; ++kF) {
+      const V4 lf = splat(WithF ? LF[8 * gF + kF] : 1.0);
+      for (int gM = 0; gM < 3; ++gM) {
+        const double t0 = trans(s, 0, gF, gM), t1 = trans(s, 1, gF, gM), t2 = trans(s, 2, gF, gM);
+        const bool on0 = !finite || t0 != 0.0, on1 = !finite || t1 != 0.0,
+                   on2 = !finite || t2 != 0.0;
+        const double* w = sc.W[gF][kF][gM];
+        for (int kM = 0; kM < 7; ++kM) {
+          const V4* tp = P.TPV[kF][kM];
+          if (on0) {
+            const V4 a = splat(w[kM] * t0);
+            if (WithF) {
+              acc[0][0] += (a * tp[0]) * lf;
+              acc[0][1] += (a * tp[1]) * lf;
+            } else {
+              acc[0][0] += a * tp[0];
+              acc[0][1] += a * tp[1];
+            }
+          }
+          if (on1) {
+            const V4 a = splat(w[kM] * t1);
+            if (WithF) {
+              acc[1][0] += (a * tp[0]) * lf;
+              acc[1][1] += (a * tp[1]) * lf;
+            } else {
+              acc[1][0] += a * tp[0];
+              acc[1][1] += a * tp[1];
+            }
+          }
+          if (on2) {
+            const V4 a = splat(w[kM] * t2);
+            if (WithF) {
+              acc[2][0] += (a * tp[0]) * lf;
+              acc[2][1] += (a * tp[1]) * lf;
+            } else {
+              acc[2][0] += a * tp[0];
+              acc[2][1] += a * tp[1];
+            }
+          }
+        }
+      }
+    }
+  for (int gc = 0; gc < 3; ++gc)
+    for (int kc = 0; kc < 7; ++kc) {
+      const double B = kc < 4 ? acc[gc][0][kc] : acc[gc][1][kc - 4];
+      Lc[8 * gc + kc] = B * Lc[8 * gc + kc];
+    }
+}
+
+// Single child c of F and M: W = L(M) x L(F).
+void peel_single_child(double* Lc, const double* LF, const double* LM, const EvalShared& s,
+                       const PolyLayout& P, Scratch& sc) {
+  for (int gF = 0; gF < 3; ++gF)
+    for (int kF = 0; kF < 7; ++kF)
+      for (int gM = 0; gM < 3; ++gM)
+        for (int kM = 0; kM < 7; ++kM)
+          sc.W[gF][kF][gM][kM] = LM[8 * gM + kM] * LF[8 * gF + kF];
+  child_target<false>(Lc, LF, s, P, sc);
+}
+
+// Child P with siblings xs: W = L(M) x (product of the siblings' sums), and
+// each term ends with x L(F).
+void peel_child_with_siblings(double* Lc, const double* LF, const double* LM, const int32_t* xs,
+                              int32_t n, const Arr* L, const EvalShared& s, const PolyLayout& P,
+                              Scratch& sc) {
+  product_of_child_sums(xs, n, L, s, P, sc);
+  for (int gF = 0; gF < 3; ++gF)
+    for (int kF = 0; kF < 7; ++kF)
+      for (int gM = 0; gM < 3; ++gM)
+        for (int kM = 0; kM < 7; ++kM) {
+          const V4& v = sc.prod[gF][gM][kM][kF / 4];
+          sc.W[gF][kF][gM][kM] = LM[8 * gM + kM] * v[kF % 4];
+        }
+  child_target<true>(Lc, LF, s, P, sc);
+}
+
+inline double sum21(const double* a) {
+  double s = 0.0;
+  for (int g = 0; g < 3; ++g)
+    for (int k = 0; k < 7; ++k) s += a[8 * g + k];
+  return s;
+}
+
+// The term of one regular family.
+void family_term(const FamPlan& fp, const PedigreeTables& ped, const ModelQuantities& model,
+                 Engine& e, Scratch& sc, double& T, bool& floor_hit) {
+  const Plan& p = e.plan;
+  const EvalShared& s = e.shared;
+  const PolyLayout& P = e.poly;
+  floor_hit = false;
+  T = 0.0;
+  if (fp.n_f <= 0) return;
+
+  // Penetrances of the family's members, when a trait parameter changed.
+  const uint8_t* role = p.roles.data() + fp.roles_begin - 1;
+  if (s.pen_stale) {
+    for (int32_t d = 1; d <= fp.n_f; ++d) {
+      if (role[d] == ROLE_PRIOR) continue;
+      const int32_t i = fp.start + d;
+      double* v = e.pen[i].v;
+      for (int g = 1; g <= 3; ++g)
+        for (int k = 1; k <= 7; ++k) v[8 * (g - 1) + (k - 1)] = PENETRANCE(ped.TRAIT, model, i, g, k);
+    }
+  }
+
+  // Set-up.
+  Arr* L = sc.L.data();
+  for (int32_t d = 1; d <= fp.n_f; ++d) {
+    double* out = L[d].v;
+    const double* pen = e.pen[fp.start + d].v;
+    switch (role[d]) {
+      case ROLE_PEN:
+        for (int g = 0; g < 3; ++g)
+          for (int k = 0; k < 7; ++k) out[8 * g + k] = pen[8 * g + k];
+        break;
+      case ROLE_PEN_PRIOR:
+        for (int g = 0; g < 3; ++g)
+          for (int k = 0; k < 7; ++k) out[8 * g + k] = pen[8 * g + k] * s.freq[g] * s.prior[k];
+        break;
+      default:
+        for (int g = 0; g < 3; ++g)
+          for (int k = 0; k < 7; ++k) out[8 * g + k] = s.freq_prior[g][k];
+        break;
+    }
+  }
+
+  // Peeling.
+  if (fp.peel) {
+    double scale_sum = 0.0, closing_sum = 0.0;
+    for (int32_t o = fp.ops_begin; o < fp.ops_end; ++o) {
+      const NucOp& op = p.ops[o];
+      const int32_t* xs = p.kids.data() + op.kids_begin;
+      const int32_t n = op.kids_end - op.kids_begin;
+      double* Lt = L[op.target].v;
+      switch (op.kind) {
+        case Case::Parent:
+          peel_parent(Lt, L[op.other].v, xs, n, L, s, P, sc);
+          break;
+        case Case::SingleChild:
+          peel_single_child(Lt, L[op.F].v, L[op.M].v, s, P, sc);
+          break;
+        case Case::ChildWithSiblings:
+          peel_child_with_siblings(Lt, L[op.F].v, L[op.M].v, xs, n, L, s, P, sc);
+          break;
+      }
+      const double sum = sum21(Lt);
+      scale_sum = scale_sum + std::log(sum);
+      const double r = 1.0 / sum;
+      for (int g = 0; g < 3; ++g)
+        for (int k = 0; k < 7; ++k) Lt[8 * g + k] = Lt[8 * g + k] * r;
+      const double s2 = sum21(Lt);
+      if (op.closing) closing_sum = closing_sum + std::log(s2);
+    }
+    T = closing_sum + scale_sum;
+  }
+
+  // Loose individuals.
+  for (int32_t i = fp.i0; i <= fp.n_f; ++i) {
+    const double S = sum21(L[i].v);
+    if (S <= LIK_FLOOR) {
+      floor_hit = true;
+      return;
+    }
+    T = T + std::log(S);
+  }
+}
+
+struct LoopCtx {
+  const PedigreeTables* ped;
+  const ModelQuantities* model;
+  Engine* e;
+  std::atomic<int32_t> next{0};
+};
+
+void family_loop(void* raw, int32_t thread) {
+  LoopCtx& c = *static_cast<LoopCtx*>(raw);
+  Engine& e = *c.e;
+  Scratch& sc = e.scratch[static_cast<size_t>(thread)];
+  const int32_t n = static_cast<int32_t>(e.plan.order.size());
+  for (;;) {
+    const int32_t i = c.next.fetch_add(1, std::memory_order_relaxed);
+    if (i >= n) break;
+    const int32_t f = e.plan.order[static_cast<size_t>(i)];
+    double T = 0.0;
+    bool hit = false;
+    family_term(e.plan.fams[f], *c.ped, *c.model, e, sc, T, hit);
+    e.term[f] = T;
+    e.floor_hit[f] = hit ? 1 : 0;
+  }
+}
+
+}  // namespace
+
+void set_likelihood_kernel(LikKernel kernel) { g_kernel = kernel; }
+LikKernel likelihood_kernel() { return g_kernel; }
+
+void set_likelihood_threads(int32_t threads) { g_threads_requested = std::max(0, threads); }
+int32_t likelihood_threads() {
+  return g_threads_requested > 0 ? g_threads_requested : default_threads();
+}
+
+double fast_family_term(int32_t f) {
+  const Engine& e = engine();
+  if (f < 0 || static_cast<size_t>(f) >= e.term.size()) return 0.0;
+  return e.term[static_cast<size_t>(f)];
+}
+bool fast_family_floor(int32_t f) {
+  const Engine& e = engine();
+  if (f < 0 || static_cast<size_t>(f) >= e.floor_hit.size()) return false;
+  return e.floor_hit[static_cast<size_t>(f)] != 0;
+}
+int32_t fast_plain_families() { return engine().plain_families; }
+
+void FAMILIES_LOGLIK_FAST(PedigreeTables& ped, const ModelQuantities& model,
+                          const PolyTables& poly, LikWork& work, double& LL) {
+  const int32_t nfam = ped.PED_START[0];
+  if (nfam < 0 || nfam > N_FAM || poly.NCLASS != 7) {
+    FAMILIES_LOGLIK(ped, model, poly, work, LL);
+    return;
+  }
+  Engine& e = engine();
+  if (!plan_current(e.plan, ped)) build_plan(ped, e);
+  if (!e.poly.built || std::memcmp(e.poly.TP, poly.TRANS_POLY, sizeof e.poly.TP) != 0)
+    build_poly(poly, e.poly);
+  prepare_shared(model, poly, e);
+
+  // Threads and their work arrays, before the loop.
+  const int32_t want = std::max<int32_t>(
+      1, std::min<int32_t>(likelihood_threads(), static_cast<int32_t>(e.plan.order.size())));
+  pool().resize(want);
+  if (e.scratch.size() < static_cast<size_t>(want)) e.scratch.resize(static_cast<size_t>(want));
+  for (int32_t t = 0; t < want; ++t) {
+    Scratch& sc = e.scratch[static_cast<size_t>(t)];
+    if (sc.L.size() < static_cast<size_t>(e.plan.max_nf) + 1)
+      sc.L.assign(static_cast<size_t>(e.plan.max_nf) + 1, Arr{});
+  }
+
+  LoopCtx ctx;
+  ctx.ped = &ped;
+  ctx.model = &model;
+  ctx.e = &e;
+  pool().run(&family_loop, &ctx);
+  e.pen_valid = true;
+
+  // Families the kernels do not take.
+  e.plain_families = static_cast<int32_t>(e.plan.irregular.size());
+  for (int32_t f : e.plan.irregular) {
+    double T = 0.0;
+    bool hit = false;
+    FAMILY_TERM_PLAIN(f, ped, model, poly, work, T, hit);
+    e.term[f] = T;
+    e.floor_hit[f] = hit ? 1 : 0;
+  }
+
+  // The terms in increasing family order, as the plain loop adds them.
+  LL = 0.0;
+  ped.NFAM = nfam;
+  for (int32_t f = 1; f <= nfam; ++f) {
+    if (!e.plan.fams[f].evaluated) continue;
+    if (e.floor_hit[f]) {
+      LL = LH_SENTINEL;
+      return;
+    }
+    LL = LL + e.term[f];
+  }
+  if (!std::isfinite(LL)) LL = LH_SENTINEL;
+}
+
+}  // namespace pedseg

@@ -1,0 +1,287 @@
+// The fast family loop against the plain one: every family term, every
+// floor decision and the total must be the same bits, on random pedigrees,
+// at ordinary and extreme parameter points, with any number of threads.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+#include "likelihood/fast.h"
+#include "likelihood/lik_fixture.h"
+
+namespace {
+
+using pedseg::FAMILY_TERM_PLAIN;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Identical bits; any two NaNs count as equal, since the sign and payload of
+// a NaN depend on operand order that the compiler may swap in either loop
+// (a NaN term or total never reaches an output: the total becomes the
+// impossible-point value).
+bool same_bits(double a, double b) {
+  if (std::isnan(a) && std::isnan(b)) return true;
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::string bits(double a) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", a);
+  return buf;
+}
+
+// Compares the fast loop with 1, 2 and 3 threads against the plain loop on
+// the tables of `t`.  `expect_plain` is the number of families that must go
+// to the plain code (so that the comparison really exercises the kernels).
+void expect_same(liktest::Tables& t, const std::string& what, int expect_plain = 0) {
+  const pedseg::PedigreeTables& ped = *t.ped;
+  const int nfam = ped.PED_START[0];
+  std::vector<double> terms(nfam + 1, 0.0);
+  std::vector<bool> hits(nfam + 1, false);
+  for (int f = 1; f <= nfam; ++f) {
+    if (ped.PED_WEIGHT[f] == 0.0 || ped.PED_START[f + 1] - ped.PED_START[f] <= 0) continue;
+    bool hit = false;
+    FAMILY_TERM_PLAIN(f, ped, t.model, t.poly, *t.work, terms[f], hit);
+    hits[f] = hit;
+  }
+  const double plain = liktest::families_loglik(t);
+  for (int threads : {1, 2, 3}) {
+    pedseg::set_likelihood_threads(threads);
+    double fast = 12345.0;
+    pedseg::FAMILIES_LOGLIK_FAST(*t.ped, t.model, t.poly, *t.work, fast);
+    ASSERT_TRUE(same_bits(fast, plain))
+        << what << ", " << threads << " threads: " << bits(fast) << " vs " << bits(plain);
+    EXPECT_EQ(pedseg::fast_plain_families(), expect_plain) << what;
+    for (int f = 1; f <= nfam; ++f) {
+      if (ped.PED_WEIGHT[f] == 0.0) continue;
+      ASSERT_EQ(pedseg::fast_family_floor(f), hits[f]) << what << ", family " << f;
+      if (hits[f]) continue;
+      ASSERT_TRUE(same_bits(pedseg::fast_family_term(f), terms[f]))
+          << what << ", family " << f << ", " << threads << " threads: "
+          << bits(pedseg::fast_family_term(f)) << " vs " << bits(terms[f]);
+    }
+  }
+  pedseg::set_likelihood_threads(0);
+}
+
+std::vector<bf::Structure> random_sample(std::mt19937& rng, int nfam, int max_people) {
+  bf::GenOptions opt;
+  opt.max_people = max_people;
+  std::vector<bf::Structure> fams;
+  for (int f = 0; f < nfam; ++f) fams.push_back(bf::random_structure(rng, opt));
+  return fams;
+}
+
+// The program's model at a parameter point: Mendelian or tau transmission.
+bf::Model program_model(double q, double spike, double mean_gap, double poly, double var,
+                        const double* taus) {
+  bf::Model m;
+  bf::fill_polygenic(m);
+  m.freq[1] = q * q;
+  m.freq[2] = 2.0 * q * (1.0 - q);
+  m.freq[3] = (1.0 - q) * (1.0 - q);
+  for (int g = 1; g <= 3; ++g) {
+    m.spike[g] = spike * g;
+    m.mean[g] = mean_gap * (2 - g);
+  }
+  m.poly_effect = poly;
+  m.res_var = var;
+  if (taus) {
+    bf::fill_major_from_taus(m, taus[0], taus[1], taus[2]);
+  } else {
+    bf::fill_major_from_taus(m, 1.0, 0.5, 0.0);
+  }
+  return m;
+}
+
+class FastEqual : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pedseg::BUILD_TRANS_POLY(t.poly);
+    pedseg::BUILD_POLY_PRIOR(t.poly);
+  }
+  void use(const bf::Model& m) {
+    bf::model_to_tables(m, t.model, t.poly);
+    pedseg::BUILD_TRANS_POLY(t.poly);  // the program's own class table
+    pedseg::BUILD_POLY_PRIOR(t.poly);
+  }
+  liktest::Tables t;
+};
+
+// Random models with asymmetric tables and zero entries (every index role
+// and product order shows), on random pedigrees of every shape.
+TEST_F(FastEqual, RandomPedigreesRandomTables) {
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 40; ++round) {
+    const auto fams = random_sample(rng, 1 + round % 7, 2 + round % 25);
+    bf::put_families(fams, *t.ped);
+    bf::Model m = bf::random_model(rng, round % 2 == 0);
+    if (round % 3 == 0) bf::symmetrise(m);
+    bf::model_to_tables(m, t.model, t.poly);
+    expect_same(t, "round " + std::to_string(round));
+  }
+}
+
+// The program's model at ordinary and extreme points: spikes, missing
+// values, taus 0, 1 and outside [0, 1], no polygenic effect, variances that
+// make every density vanish or overflow, impossible frequencies.
+TEST_F(FastEqual, ExtremeParameterPoints) {
+  std::mt19937 rng(99);
+  const auto fams = random_sample(rng, 12, 18);
+  bf::put_families(fams, *t.ped);
+  const double mendel[3] = {1.0, 0.5, 0.0};
+  const double free1[3] = {0.9, 0.4, 0.05};
+  const double outside[3] = {1.3, -0.2, 0.5};
+  const double edges[3] = {0.0, 1.0, 1.0};
+  const double nan_tau[3] = {kNaN, 0.5, 0.0};
+  struct Point {
+    double q, spike, gap, poly, var;
+    const double* taus;
+  };
+  const Point points[] = {
+      {0.3, 0.02, 1.0, 0.2, 0.8, mendel},    {0.3, 0.02, 1.0, 0.2, 0.8, free1},
+      {0.3, 0.0, 1.0, 0.0, 0.8, outside},    {0.5, 0.1, 2.0, 0.3, 1.5, edges},
+      {0.0, 0.0, 1.0, 0.2, 0.8, mendel},     {1.0, 0.3, 1.0, 0.2, 0.8, free1},
+      {0.3, 0.02, 1.0, 0.2, 1e-300, mendel}, {0.3, 0.02, 1.0, 0.2, 1e-310, mendel},
+      {0.3, 0.02, 1.0, 0.2, 1e300, free1},   {0.3, 0.02, 1e200, 1e300, 0.8, mendel},
+      {0.3, 0.4, 1.0, 0.2, 0.8, mendel},     {0.3, -0.5, 1.0, 0.2, 0.8, outside},
+      {0.3, 0.02, 1.0, 0.2, 0.0, mendel},    {0.3, 0.02, 1.0, 0.2, -1.0, mendel},
+      {0.3, 0.02, 1.0, kInf, 0.8, mendel},   {0.3, 0.02, 1.0, 0.2, 0.8, nan_tau},
+      {0.3, 0.02, kNaN, 0.2, 0.8, mendel},   {0.3, 0.02, 1.0, 0.2, 1e-3, free1},
+  };
+  int i = 0;
+  for (const Point& p : points) {
+    use(program_model(p.q, p.spike, p.gap, p.poly, p.var, p.taus));
+    expect_same(t, "point " + std::to_string(i++));
+  }
+}
+
+// Trait values the reader can deliver: exactly -998, 998, spikes, infinite
+// and not-a-number values (a NaN density spreads through the peeling).
+TEST_F(FastEqual, OddTraitValues) {
+  std::mt19937 rng(5);
+  auto fams = random_sample(rng, 10, 14);
+  const float odd[] = {-998.0f, 998.0f, 998.5f, -997.5f, std::numeric_limits<float>::infinity(),
+                       -std::numeric_limits<float>::infinity(),
+                       std::numeric_limits<float>::quiet_NaN(), 1e30f};
+  int n = 0;
+  for (auto& s : fams)
+    for (float& v : s.traits)
+      if (++n % 3 == 0) v = odd[n % 8];
+  bf::put_families(fams, *t.ped);
+  const double mendel[3] = {1.0, 0.5, 0.0};
+  use(program_model(0.3, 0.05, 1.0, 0.2, 0.8, mendel));
+  expect_same(t, "odd traits");
+}
+
+// What is kept between evaluations (roles, penetrances) follows changes of
+// the parameters, the traits and the structure.
+TEST_F(FastEqual, KeptWorkFollowsChanges) {
+  std::mt19937 rng(31);
+  const double mendel[3] = {1.0, 0.5, 0.0};
+  const double free1[3] = {0.8, 0.45, 0.1};
+  auto fams = random_sample(rng, 8, 16);
+  bf::put_families(fams, *t.ped);
+  use(program_model(0.3, 0.05, 1.0, 0.2, 0.8, mendel));
+  expect_same(t, "start");
+  // Only q and the taus move: penetrances are reused.
+  use(program_model(0.35, 0.05, 1.0, 0.2, 0.8, free1));
+  expect_same(t, "q and taus");
+  // One trait parameter moves.
+  use(program_model(0.35, 0.05, 1.0, 0.2, 0.81, free1));
+  expect_same(t, "variance");
+  use(program_model(0.35, 0.05, 1.0, 0.25, 0.81, free1));
+  expect_same(t, "polygenic effect");
+  // A trait value changes in place.
+  t.ped->TRAIT[3] = t.ped->TRAIT[3] + 0.5f;
+  expect_same(t, "trait");
+  // A different sample in the same tables.
+  fams = random_sample(rng, 9, 20);
+  bf::put_families(fams, *t.ped);
+  expect_same(t, "new sample");
+  // A weight set to 0 drops the family.
+  t.ped->PED_WEIGHT[2] = 0.0;
+  expect_same(t, "weight 0");
+  // A pivot changed in place.
+  int j = 0;
+  for (int k = 1; k <= t.ped->PED_NUC[t.ped->PED_START[0] + 1]; ++k)
+    if (t.ped->NUC_PIVOT[k] != 0) j = k;
+  if (j > 0) {
+    t.ped->NUC_PIVOT[j] = 0;
+    expect_same(t, "pivot");
+  }
+}
+
+// Member lists the kernels do not take go to the plain code, and the rest
+// of the sample still comes from the kernels.
+TEST_F(FastEqual, IrregularListsUseThePlainCode) {
+  const double mendel[3] = {1.0, 0.5, 0.0};
+  use(program_model(0.3, 0.05, 1.0, 0.2, 0.8, mendel));
+  std::vector<bf::Structure> fams = {
+      // a child pivot at position 4
+      {{0.1f, 0.5f, 1.2f, -0.3f, 0.8f}, {{1, 2, 3, 4, 5}}, {4}},
+      // a parent listed twice as both parents (the target is its own partner)
+      {{0.1f, 0.5f, 1.2f}, {{1, 1, 2, 3}}, {0}},
+      // regular: trio peeled onto the child, then a loose individual
+      {{0.1f, 0.5f, 1.2f, 2.0f}, {{1, 2, 3}}, {3}},
+      // regular: child with siblings
+      {{0.1f, 0.5f, 1.2f, 2.0f, 0.7f}, {{1, 2, 3, 4, 5}}, {3}},
+  };
+  bf::put_families(fams, *t.ped);
+  expect_same(t, "irregular", 2);
+}
+
+// Families without individuals, with no measured value (weight 0) and a
+// sample of no family.
+TEST_F(FastEqual, EmptyFamiliesAndSamples) {
+  const double mendel[3] = {1.0, 0.5, 0.0};
+  use(program_model(0.3, 0.05, 1.0, 0.2, 0.8, mendel));
+  std::vector<bf::Structure> fams = {
+      {{0.1f, 0.5f, 1.2f}, {{1, 2, 3}}, {0}},
+      {{-999.0f, -999.0f}, {{1, 2}}, {0}},
+      {{0.4f}, {}, {}},
+  };
+  bf::put_families(fams, *t.ped);
+  // A family of no individuals with a weight: its term is 0.
+  t.ped->PED_WEIGHT[2] = 1.0;
+  t.ped->PED_START[3] = t.ped->PED_START[2];
+  for (int i = t.ped->PED_START[3] + 1; i <= t.ped->PED_START[4]; ++i) t.ped->TRAIT[i] = 0.4f;
+  t.ped->PED_NUC[2] = t.ped->PED_NUC[3] = 1;
+  expect_same(t, "empty family");
+  std::vector<bf::Structure> none;
+  bf::put_families(none, *t.ped);
+  expect_same(t, "no family");
+}
+
+// The floor: a loose individual in the spike with spike probability 0 makes
+// the whole sample impossible, whichever family it is in.
+TEST_F(FastEqual, FloorInAnyFamily) {
+  const double mendel[3] = {1.0, 0.5, 0.0};
+  bf::Model m = program_model(0.3, 0.0, 1.0, 0.2, 0.8, mendel);
+  std::vector<bf::Structure> fams = {
+      {{0.1f, 0.5f, 1.2f}, {{1, 2, 3}}, {0}},
+      {{0.2f, 0.3f, 0.9f, 999.5f}, {{1, 2, 3}}, {0}},
+      {{0.4f}, {}, {}},
+  };
+  bf::put_families(fams, *t.ped);
+  use(m);
+  expect_same(t, "floor");
+  double LL = 0.0;
+  pedseg::FAMILIES_LOGLIK_FAST(*t.ped, t.model, t.poly, *t.work, LL);
+  EXPECT_EQ(LL, pedseg::LH_SENTINEL);
+  EXPECT_TRUE(pedseg::fast_family_floor(2));
+}
+
+// Larger families (up to 60 people) exercise long sibling lists and deep
+// chains; several threads take families in any order.
+TEST_F(FastEqual, LargerFamiliesManyThreads) {
+  std::mt19937 rng(777);
+  const auto fams = random_sample(rng, 30, 60);
+  bf::put_families(fams, *t.ped);
+  const double free1[3] = {0.95, 0.5, 0.02};
+  use(program_model(0.25, 0.03, 1.5, 0.25, 0.6, free1));
+  expect_same(t, "large");
+}
+
+}  // namespace
