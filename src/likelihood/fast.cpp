@@ -14,8 +14,9 @@
 //   -0).  The skip is taken only when the other factors of the skipped terms
 //   are finite; otherwise every term is computed;
 // - work kept across evaluations: each family's roles, cases and first loose
-//   individual (rebuilt when the pedigree tables change), and the penetrances
-//   (recomputed when a trait parameter changes);
+//   individual (rebuilt when the pedigree tables change), and the penetrances,
+//   one set per distinct trait value (recomputed when a trait parameter
+//   changes);
 // - families evaluated in parallel, each into its own term, the terms added
 //   afterwards in increasing family order.
 //
@@ -95,6 +96,10 @@ struct Plan {
   std::vector<int32_t> irregular; // evaluated families for the plain code
   int32_t max_nf = 0;
   int32_t max_global = 0;
+  // Distinct trait values of the individuals whose penetrances are used:
+  // value_of[i] for global number i, and one global number per value.
+  std::vector<int32_t> value_of;
+  std::vector<int32_t> value_rep;
 };
 
 // ---------------------------------------------------------------------------
@@ -133,7 +138,7 @@ struct Engine {
   Plan plan;
   PolyLayout poly;
   EvalShared shared;
-  std::vector<Arr> pen;  // global numbers
+  std::vector<Arr> pen;  // by distinct trait value
   bool pen_valid = false;
   double pen_key[8] = {};
   std::vector<double> term;
@@ -419,9 +424,31 @@ void build_plan(const PedigreeTables& ped, Engine& e) {
   }
   std::stable_sort(p.order.begin(), p.order.end(),
                    [&p](int32_t a, int32_t b) { return p.fams[a].cost > p.fams[b].cost; });
+
+  // The penetrance depends on the individual only through the trait value,
+  // so equal values (bitwise) share one computation.
+  std::vector<std::pair<uint32_t, int32_t>> values;  // (bits, global number)
+  for (int32_t f : p.order) {
+    const FamPlan& fp = p.fams[f];
+    const uint8_t* role = p.roles.data() + fp.roles_begin - 1;
+    for (int32_t d = 1; d <= fp.n_f; ++d) {
+      if (role[d] == ROLE_PRIOR) continue;
+      uint32_t b;
+      std::memcpy(&b, &ped.TRAIT[fp.start + d], sizeof b);
+      values.push_back({b, fp.start + d});
+    }
+  }
+  std::sort(values.begin(), values.end());
+  p.value_of.assign(static_cast<size_t>(p.max_global) + 1, 0);
+  for (size_t a = 0; a < values.size(); ++a) {
+    if (a == 0 || values[a].first != values[a - 1].first)
+      p.value_rep.push_back(values[a].second);
+    p.value_of[static_cast<size_t>(values[a].second)] =
+        static_cast<int32_t>(p.value_rep.size()) - 1;
+  }
   p.valid = true;
 
-  e.pen.assign(static_cast<size_t>(p.max_global) + 1, Arr{});
+  e.pen.assign(p.value_rep.size() + 1, Arr{});
   e.pen_valid = false;
   e.term.assign(nf, 0.0);
   e.floor_hit.assign(nf, 0);
@@ -658,8 +685,7 @@ inline double sum21(const double* a) {
 }
 
 // The term of one regular family.
-void family_term(const FamPlan& fp, const PedigreeTables& ped, const ModelQuantities& model,
-                 Engine& e, Scratch& sc, double& T, bool& floor_hit) {
+void family_term(const FamPlan& fp, Engine& e, Scratch& sc, double& T, bool& floor_hit) {
   const Plan& p = e.plan;
   const EvalShared& s = e.shared;
   const PolyLayout& P = e.poly;
@@ -667,23 +693,12 @@ void family_term(const FamPlan& fp, const PedigreeTables& ped, const ModelQuanti
   T = 0.0;
   if (fp.n_f <= 0) return;
 
-  // Penetrances of the family's members, when a trait parameter changed.
   const uint8_t* role = p.roles.data() + fp.roles_begin - 1;
-  if (s.pen_stale) {
-    for (int32_t d = 1; d <= fp.n_f; ++d) {
-      if (role[d] == ROLE_PRIOR) continue;
-      const int32_t i = fp.start + d;
-      double* v = e.pen[i].v;
-      for (int g = 1; g <= 3; ++g)
-        for (int k = 1; k <= 7; ++k) v[8 * (g - 1) + (k - 1)] = PENETRANCE(ped.TRAIT, model, i, g, k);
-    }
-  }
-
   // Set-up.
   Arr* L = sc.L.data();
   for (int32_t d = 1; d <= fp.n_f; ++d) {
     double* out = L[d].v;
-    const double* pen = e.pen[fp.start + d].v;
+    const double* pen = e.pen[static_cast<size_t>(p.value_of[fp.start + d])].v;
     switch (role[d]) {
       case ROLE_PEN:
         for (int g = 0; g < 3; ++g)
@@ -748,6 +763,26 @@ struct LoopCtx {
   std::atomic<int32_t> next{0};
 };
 
+// Penetrances of the distinct trait values, in chunks.
+void penetrance_loop(void* raw, int32_t) {
+  LoopCtx& c = *static_cast<LoopCtx*>(raw);
+  Engine& e = *c.e;
+  const int32_t n = static_cast<int32_t>(e.plan.value_rep.size());
+  constexpr int32_t chunk = 256;
+  for (;;) {
+    const int32_t first = c.next.fetch_add(chunk, std::memory_order_relaxed);
+    if (first >= n) break;
+    const int32_t last = std::min(n, first + chunk);
+    for (int32_t u = first; u < last; ++u) {
+      const int32_t i = e.plan.value_rep[static_cast<size_t>(u)];
+      double* v = e.pen[static_cast<size_t>(u)].v;
+      for (int g = 1; g <= 3; ++g)
+        for (int k = 1; k <= 7; ++k)
+          v[8 * (g - 1) + (k - 1)] = PENETRANCE(c.ped->TRAIT, *c.model, i, g, k);
+    }
+  }
+}
+
 void family_loop(void* raw, int32_t thread) {
   LoopCtx& c = *static_cast<LoopCtx*>(raw);
   Engine& e = *c.e;
@@ -759,7 +794,7 @@ void family_loop(void* raw, int32_t thread) {
     const int32_t f = e.plan.order[static_cast<size_t>(i)];
     double T = 0.0;
     bool hit = false;
-    family_term(e.plan.fams[f], *c.ped, *c.model, e, sc, T, hit);
+    family_term(e.plan.fams[f], e, sc, T, hit);
     e.term[f] = T;
     e.floor_hit[f] = hit ? 1 : 0;
   }
@@ -811,12 +846,19 @@ void FAMILIES_LOGLIK_FAST(PedigreeTables& ped, const ModelQuantities& model,
       sc.L.assign(static_cast<size_t>(e.plan.max_nf) + 1, Arr{});
   }
 
+  if (e.shared.pen_stale) {
+    LoopCtx pctx;
+    pctx.ped = &ped;
+    pctx.model = &model;
+    pctx.e = &e;
+    pool().run(&penetrance_loop, &pctx);
+    e.pen_valid = true;
+  }
   LoopCtx ctx;
   ctx.ped = &ped;
   ctx.model = &model;
   ctx.e = &e;
   pool().run(&family_loop, &ctx);
-  e.pen_valid = true;
 
   // Families the kernels do not take.
   e.plain_families = static_cast<int32_t>(e.plan.irregular.size());

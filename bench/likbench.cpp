@@ -1,0 +1,108 @@
+// Timing harness for the likelihood, run in a folder with par.inp, iway.dat
+// and the trait file:
+//
+//   likbench eval [SECONDS]     evaluations per second of the plain and the
+//                               fast family loop, one thread and all threads,
+//                               with a check that all give the same bits
+//   likbench run plain|fast     one whole run of the program (as pedseg) with
+//                               that family loop
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "driver/run.h"
+#include "likelihood/fast.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Evaluations at alternating points: `move_trait` changes the residual
+// variance between points (penetrances recomputed every time); otherwise q
+// moves (penetrances kept), as in the search's exploratory moves of q or a tau.
+double rate(pedseg::LikelihoodContext& ctx, double seconds, bool move_trait, double& last) {
+  pedseg::ParamTable& par = ctx.par;
+  const int slot = move_trait ? 12 : 1;
+  const double base = par.PAR_VAL[slot];
+  int n = 0;
+  const auto t0 = Clock::now();
+  double elapsed = 0.0;
+  while (elapsed < seconds || n < 3) {
+    par.PAR_VAL[slot] = base * (n % 2 == 0 ? 1.0 : 1.001);
+    pedseg::SAMPLE_LOGLIK(ctx, last);
+    ++n;
+    elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+  }
+  par.PAR_VAL[slot] = base;
+  pedseg::SAMPLE_LOGLIK(ctx, last);  // the result compared: at the base point
+  return n / elapsed;
+}
+
+int eval_bench(double seconds) {
+  auto t = std::make_unique<pedseg::RunTables>();
+  std::string console_text, diag_text, err_text;
+  pedseg::OutputFile console = pedseg::output_memory(console_text, "console");
+  pedseg::OutputFile err = pedseg::output_memory(err_text, "par.err");
+  t->poly.NLOCI = 3;
+  t->poly.NCLASS = 7;
+  pedseg::InputFile par_inp = pedseg::open_input("par.inp");
+  t->par.NPAR = pedseg::NPAR_USED;
+  pedseg::READ_PARAMETERS(par_inp, t->par);
+  pedseg::BUILD_TRANS_POLY(t->poly);
+  pedseg::BUILD_POLY_PRIOR(t->poly);
+  pedseg::READ_PEDIGREE(t->par.TRAIT_FILE_NAME, t->ped, console);
+  pedseg::LikelihoodContext ctx{t->par, t->model, t->poly, t->ped, t->work, err, -1};
+  double ll = 0.0;
+  pedseg::SAMPLE_LOGLIK(ctx, ll);  // the initial mapping: links, nudges
+  ctx.LH_MODE = 1;
+  std::printf("individuals %d, families %d\n", t->ped.PED_START[t->ped.PED_START[0] + 1],
+              t->ped.PED_START[0]);
+
+  const int all = pedseg::likelihood_threads();
+  struct Variant {
+    const char* name;
+    pedseg::LikKernel kernel;
+    int threads;
+  };
+  const Variant variants[] = {{"plain", pedseg::LikKernel::Plain, 1},
+                              {"fast-1", pedseg::LikKernel::Fast, 1},
+                              {"fast-all", pedseg::LikKernel::Fast, all}};
+  double ref[2] = {0.0, 0.0}, plain_rate[2] = {0.0, 0.0};
+  bool ok = true;
+  for (const Variant& v : variants) {
+    pedseg::set_likelihood_kernel(v.kernel);
+    pedseg::set_likelihood_threads(v.threads);
+    for (int m = 0; m < 2; ++m) {
+      double last = 0.0;
+      const double r = rate(ctx, seconds, m == 1, last);
+      if (v.kernel == pedseg::LikKernel::Plain) {
+        ref[m] = last;
+        plain_rate[m] = r;
+      } else if (std::memcmp(&last, &ref[m], sizeof last) != 0) {
+        ok = false;
+      }
+      std::printf("%-9s threads %d  %-22s %9.2f evaluations/s  (x %.2f)  ln LH %.17g\n", v.name,
+                  v.threads, m == 1 ? "trait parameter moves" : "q moves", r,
+                  r / plain_rate[m], last);
+    }
+  }
+  std::printf("%s\n", ok ? "identical results" : "RESULTS DIFFER");
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "eval") == 0) {
+    return eval_bench(argc >= 3 ? std::atof(argv[2]) : 3.0);
+  }
+  if (argc >= 3 && std::strcmp(argv[1], "run") == 0) {
+    pedseg::set_likelihood_kernel(std::strcmp(argv[2], "plain") == 0 ? pedseg::LikKernel::Plain
+                                                                      : pedseg::LikKernel::Fast);
+    return pedseg::pedseg_main();
+  }
+  std::fprintf(stderr, "usage: likbench eval [SECONDS] | likbench run plain|fast\n");
+  return 1;
+}
