@@ -280,7 +280,7 @@ std::string par_template_text(const IwayOutput& out, const std::string& trait_fi
   s += "value, step, lower bound, upper bound.  A free value must lie strictly inside its bounds.\n";
   s += "Starting values from " + std::to_string(count) + " measured values outside the spike: mean " +
        num(mean) + ", variance " + (guessed ? std::string("unknown (1 assumed)") : num(var)) +
-       "; " + std::to_string(spikes) + " values in the spike.\n";
+       "; values in the spike: " + std::to_string(spikes) + ".\n";
   return s;
 }
 

@@ -96,14 +96,6 @@ TEST(IwayBuild, FamilyWithoutNuclearFamilies) {
   EXPECT_EQ(ped->PED_WEIGHT[2], 0.0);
 }
 
-TEST(IwayBuild, ChildrenListedBeforeParentsAreNumberedAfterThem) {
-  auto c = ok("F k1 d m 2 1\nF k2 d m 1 1\nF d 0 0 1 1\nF m 0 0 2 1\n");
-  std::vector<std::string> order;
-  for (size_t i = 1; i < c.out.ids.size(); ++i) order.push_back(c.out.ids[i].individual);
-  EXPECT_EQ(order, (std::vector<std::string>{"d", "m", "k1", "k2"}));
-  EXPECT_EQ(c.out.NUC_MEMBERS, (std::vector<int32_t>{1, 2, 3, 4}));
-}
-
 // Many random loop-free pedigrees, with lines shuffled: the structure passes
 // the independent check and the program's reader and validator.
 TEST(IwayBuild, RandomPedigreesPassEveryCheck) {
