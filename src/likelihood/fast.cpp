@@ -114,7 +114,8 @@ struct EvalShared {
   double freq[3];
   double prior[8];
   bool tp_finite = true;
-  bool pen_stale = true;
+  bool pen_stale[3] = {true, true, true};  // per major genotype
+  bool any_pen_stale = true;
 };
 
 // Transmission of classes, laid out for the vector kernels.
@@ -140,7 +141,7 @@ struct Engine {
   EvalShared shared;
   std::vector<Arr> pen;  // by distinct trait value
   bool pen_valid = false;
-  double pen_key[8] = {};
+  double pen_key[3][4] = {};  // per genotype: mean, spike probability, effect, variance
   std::vector<double> term;
   std::vector<uint8_t> floor_hit;
   std::vector<Scratch> scratch;
@@ -496,11 +497,17 @@ void prepare_shared(const ModelQuantities& model, const PolyTables& poly, Engine
     for (int k = 0; k < 8; ++k) s.freq_prior[g][k] = s.freq[g] * s.prior[k];
   s.tp_finite = e.poly.finite;
 
-  const double key[8] = {model.GEN_MEAN[1],   model.GEN_MEAN[2],   model.GEN_MEAN[3],
-                         model.SPIKE_PROB[1], model.SPIKE_PROB[2], model.SPIKE_PROB[3],
-                         model.POLY_EFFECT,   model.RES_VAR};
-  s.pen_stale = !e.pen_valid || std::memcmp(key, e.pen_key, sizeof key) != 0;
-  std::memcpy(e.pen_key, key, sizeof key);
+  // The penetrances of genotype g depend on its mean and spike probability,
+  // the polygenic effect and the variance; a move of one mean or one spike
+  // probability recomputes one genotype's values.
+  s.any_pen_stale = false;
+  for (int g = 0; g < 3; ++g) {
+    const double key[4] = {model.GEN_MEAN[g + 1], model.SPIKE_PROB[g + 1], model.POLY_EFFECT,
+                           model.RES_VAR};
+    s.pen_stale[g] = !e.pen_valid || std::memcmp(key, e.pen_key[g], sizeof key) != 0;
+    s.any_pen_stale |= s.pen_stale[g];
+    std::memcpy(e.pen_key[g], key, sizeof key);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -763,22 +770,52 @@ struct LoopCtx {
   std::atomic<int32_t> next{0};
 };
 
-// Penetrances of the distinct trait values, in chunks.
+// Penetrances of the distinct trait values, in chunks, for the genotypes
+// whose quantities moved.  The operations are those of PENETRANCE (the
+// tests compare against it), with the factors that do not depend on the
+// trait value formed once: the class means, 1 - SPIKE_PROB(g) and the
+// square root.
 void penetrance_loop(void* raw, int32_t) {
   LoopCtx& c = *static_cast<LoopCtx*>(raw);
   Engine& e = *c.e;
+  const ModelQuantities& model = *c.model;
+  const EvalShared& s = e.shared;
   const int32_t n = static_cast<int32_t>(e.plan.value_rep.size());
+  const double var = model.RES_VAR;
+  const double root = std::sqrt(var * TWO_PI_S);
+  double mean[3][7], keep[3];
+  for (int g = 0; g < 3; ++g) {
+    keep[g] = 1.0 - model.SPIKE_PROB[g + 1];
+    for (int k = 0; k < 7; ++k)
+      mean[g][k] = static_cast<double>(k + 1 - 4) * model.POLY_EFFECT + model.GEN_MEAN[g + 1];
+  }
   constexpr int32_t chunk = 256;
   for (;;) {
     const int32_t first = c.next.fetch_add(chunk, std::memory_order_relaxed);
     if (first >= n) break;
     const int32_t last = std::min(n, first + chunk);
     for (int32_t u = first; u < last; ++u) {
-      const int32_t i = e.plan.value_rep[static_cast<size_t>(u)];
+      const float y = c.ped->TRAIT[e.plan.value_rep[static_cast<size_t>(u)]];
       double* v = e.pen[static_cast<size_t>(u)].v;
-      for (int g = 1; g <= 3; ++g)
-        for (int k = 1; k <= 7; ++k)
-          v[8 * (g - 1) + (k - 1)] = PENETRANCE(c.ped->TRAIT, *c.model, i, g, k);
+      for (int g = 0; g < 3; ++g) {
+        if (!s.pen_stale[g]) continue;
+        double* out = v + 8 * g;
+        if (y <= -998.0f) {
+          for (int k = 0; k < 7; ++k) out[k] = 1.0;
+        } else if (y > 998.0f) {
+          for (int k = 0; k < 7; ++k) out[k] = model.SPIKE_PROB[g + 1];
+        } else if (var <= 0.0) {
+          for (int k = 0; k < 7; ++k) out[k] = 0.0;
+        } else {
+          double q[7];
+          for (int k = 0; k < 7; ++k) {
+            const double d = static_cast<double>(y) - mean[g][k];
+            q[k] = -((d * d / var) * 0.5);
+          }
+          for (int k = 0; k < 7; ++k) q[k] = std::exp(q[k]);
+          for (int k = 0; k < 7; ++k) out[k] = (q[k] * keep[g]) / root;
+        }
+      }
     }
   }
 }
@@ -846,7 +883,7 @@ void FAMILIES_LOGLIK_FAST(PedigreeTables& ped, const ModelQuantities& model,
       sc.L.assign(static_cast<size_t>(e.plan.max_nf) + 1, Arr{});
   }
 
-  if (e.shared.pen_stale) {
+  if (e.shared.any_pen_stale) {
     LoopCtx pctx;
     pctx.ped = &ped;
     pctx.model = &model;

@@ -193,6 +193,14 @@ TEST_F(FastEqual, KeptWorkFollowsChanges) {
   expect_same(t, "variance");
   use(program_model(0.35, 0.05, 1.0, 0.25, 0.81, free1));
   expect_same(t, "polygenic effect");
+  // One genotype's mean, then one genotype's spike probability.
+  t.model.GEN_MEAN[2] += 0.125;
+  expect_same(t, "mean of genotype 2");
+  t.model.SPIKE_PROB[3] = 0.2;
+  expect_same(t, "spike probability of genotype 3");
+  t.model.GEN_MEAN[1] -= 0.25;
+  t.model.SPIKE_PROB[1] = 0.0;
+  expect_same(t, "genotype 1");
   // A trait value changes in place.
   t.ped->TRAIT[3] = t.ped->TRAIT[3] + 0.5f;
   expect_same(t, "trait");
