@@ -110,6 +110,7 @@ struct EvalShared {
   int32_t colid[3][3];   // [first-parent genotype][second-parent genotype] -> column
   int32_t ncols = 0;
   double colm[9][3];     // distinct columns TM(., a, b)
+  bool col_small[9];     // every entry of the column finite with |m| <= 1
   double freq_prior[3][8];
   double freq[3];
   double prior[8];
@@ -124,6 +125,9 @@ struct PolyLayout {
   V4 TPT[7][7][2];           // [ko][kx][lanes kt]: TP(kx, kt, ko)
   V4 TPV[7][7][2];           // [kF][kM][lanes kc]: TP(kc, kF, kM)
   bool finite = true;
+  // TP(kx, ., ko) is zero for every kt when |kx - ko| > 3 (a parent passes
+  // at most 3 and at least c - 3 plus alleles of its c).
+  bool banded = false;
   bool built = false;
 };
 
@@ -473,6 +477,12 @@ void build_poly(const PolyTables& poly, PolyLayout& L) {
         L.TPT[a][b][h] = t;
         L.TPV[a][b][h] = v;
       }
+  L.banded = true;
+  for (int ko = 0; ko < 7; ++ko)
+    for (int kx = 0; kx < 7; ++kx)
+      if (kx - ko > 3 || ko - kx > 3)
+        for (int kt = 0; kt < 7; ++kt)
+          if (L.TP[kx + 7 * kt + 49 * ko] != 0.0) L.banded = false;
   L.built = true;
 }
 
@@ -487,6 +497,8 @@ void prepare_shared(const ModelQuantities& model, const PolyTables& poly, Engine
       while (c < s.ncols && std::memcmp(s.colm[c], col, sizeof s.colm[c]) != 0) ++c;
       if (c == s.ncols) {
         std::memcpy(s.colm[c], col, sizeof s.colm[c]);
+        s.col_small[c] = true;
+        for (int g = 0; g < 3; ++g) s.col_small[c] &= std::fabs(col[g]) <= 1.0;
         ++s.ncols;
       }
       s.colid[a][b] = c;
@@ -526,6 +538,11 @@ inline double trans(const EvalShared& s, int c, int a, int b) { return s.TM[c + 
 // class kt of the parent in the second index (lanes) and every class ko of
 // the parent in the third:  out[ko][kt] = sum over gx (outer) and kx
 // (inner) of (L(x, gx, kx) x m(gx)) x TP(kx, kt, ko).
+//
+// With `skip` (L(x) finite), terms whose m(gx) is zero are left out; with
+// `Banded` as well (every L(x, gx, kx) x m(gx) finite, the class table
+// banded), so are the terms of the zero rows |kx - ko| > 3.
+template <bool Banded>
 inline void child_sums(const double* Lx, const double* m, bool skip, const PolyLayout& P,
                        V4 (&out)[7][2]) {
   V4 acc[7][2];
@@ -533,10 +550,13 @@ inline void child_sums(const double* Lx, const double* m, bool skip, const PolyL
   for (int ko = 0; ko < 7; ++ko) acc[ko][0] = acc[ko][1] = V4{};
   for (int gx = 0; gx < 3; ++gx) {
     if (skip && m[gx] == 0.0) continue;
+#pragma GCC unroll 7
     for (int kx = 0; kx < 7; ++kx) {
       const V4 a = splat(Lx[8 * gx + kx] * m[gx]);
+      const int lo = Banded ? std::max(0, kx - 3) : 0;
+      const int hi = Banded ? std::min(6, kx + 3) : 6;
 #pragma GCC unroll 7
-      for (int ko = 0; ko < 7; ++ko) {
+      for (int ko = lo; ko <= hi; ++ko) {
         acc[ko][0] += a * P.TPT[ko][kx][0];
         acc[ko][1] += a * P.TPT[ko][kx][1];
       }
@@ -560,7 +580,13 @@ void product_of_child_sums(const int32_t* xs, int32_t n, const Arr* L, const Eva
   for (int32_t i = 0; i < n; ++i) {
     const double* Lx = L[xs[i]].v;
     const bool skip = s.tp_finite && all_finite(Lx);
-    for (int c = 0; c < s.ncols; ++c) child_sums(Lx, s.colm[c], skip, P, sc.Q[c]);
+    for (int c = 0; c < s.ncols; ++c) {
+      if (skip && P.banded && s.col_small[c]) {
+        child_sums<true>(Lx, s.colm[c], skip, P, sc.Q[c]);
+      } else {
+        child_sums<false>(Lx, s.colm[c], skip, P, sc.Q[c]);
+      }
+    }
     for (int a = 0; a < 3; ++a)
       for (int b = 0; b < 3; ++b) {
         const V4(&q)[7][2] = sc.Q[s.colid[a][b]];
