@@ -134,8 +134,7 @@ struct PolyLayout {
 // Per-thread scratch, allocated before the first evaluation.
 struct Scratch {
   std::vector<Arr> L;  // local numbers 1..max_nf
-  alignas(32) V4 Q[9][7][2];
-  alignas(32) V4 prod[3][3][7][2];
+  alignas(32) V4 prod[9][7][2];  // by transmission column
   alignas(32) double W[3][7][3][7];
 };
 
@@ -536,15 +535,15 @@ inline double trans(const EvalShared& s, int c, int a, int b) { return s.TM[c + 
 
 // Child sums of child x for one major-gene column m = TM(., a, b), every
 // class kt of the parent in the second index (lanes) and every class ko of
-// the parent in the third:  out[ko][kt] = sum over gx (outer) and kx
-// (inner) of (L(x, gx, kx) x m(gx)) x TP(kx, kt, ko).
+// the parent in the third:  sum over gx (outer) and kx (inner) of
+// (L(x, gx, kx) x m(gx)) x TP(kx, kt, ko); each sum multiplies prod[ko][kt].
 //
 // With `skip` (L(x) finite), terms whose m(gx) is zero are left out; with
 // `Banded` as well (every L(x, gx, kx) x m(gx) finite, the class table
 // banded), so are the terms of the zero rows |kx - ko| > 3.
 template <bool Banded>
 inline void child_sums(const double* Lx, const double* m, bool skip, const PolyLayout& P,
-                       V4 (&out)[7][2]) {
+                       V4 (&prod)[7][2]) {
   V4 acc[7][2];
 #pragma GCC unroll 7
   for (int ko = 0; ko < 7; ++ko) acc[ko][0] = acc[ko][1] = V4{};
@@ -563,38 +562,30 @@ inline void child_sums(const double* Lx, const double* m, bool skip, const PolyL
     }
   }
   for (int ko = 0; ko < 7; ++ko) {
-    out[ko][0] = acc[ko][0];
-    out[ko][1] = acc[ko][1];
+    prod[ko][0] = prod[ko][0] * acc[ko][0];
+    prod[ko][1] = prod[ko][1] * acc[ko][1];
   }
 }
 
-// prod[a][b][ko][kt] = product from 1 over the listed individuals of their
-// child sums for the parent states (a, kt) in the second index and (b, ko)
-// in the third.
+// prod[colid[a][b]][ko][kt] = product from 1 over the listed individuals of
+// their child sums for the parent states (a, kt) in the second index and
+// (b, ko) in the third.  Pairs (a, b) with equal columns have equal products
+// (the same operations on the same values), so one per column is formed.
 void product_of_child_sums(const int32_t* xs, int32_t n, const Arr* L, const EvalShared& s,
                            const PolyLayout& P, Scratch& sc) {
   const V4 one = splat(1.0);
-  for (int a = 0; a < 3; ++a)
-    for (int b = 0; b < 3; ++b)
-      for (int ko = 0; ko < 7; ++ko) sc.prod[a][b][ko][0] = sc.prod[a][b][ko][1] = one;
+  for (int c = 0; c < s.ncols; ++c)
+    for (int ko = 0; ko < 7; ++ko) sc.prod[c][ko][0] = sc.prod[c][ko][1] = one;
   for (int32_t i = 0; i < n; ++i) {
     const double* Lx = L[xs[i]].v;
     const bool skip = s.tp_finite && all_finite(Lx);
     for (int c = 0; c < s.ncols; ++c) {
       if (skip && P.banded && s.col_small[c]) {
-        child_sums<true>(Lx, s.colm[c], skip, P, sc.Q[c]);
+        child_sums<true>(Lx, s.colm[c], skip, P, sc.prod[c]);
       } else {
-        child_sums<false>(Lx, s.colm[c], skip, P, sc.Q[c]);
+        child_sums<false>(Lx, s.colm[c], skip, P, sc.prod[c]);
       }
     }
-    for (int a = 0; a < 3; ++a)
-      for (int b = 0; b < 3; ++b) {
-        const V4(&q)[7][2] = sc.Q[s.colid[a][b]];
-        for (int ko = 0; ko < 7; ++ko) {
-          sc.prod[a][b][ko][0] = sc.prod[a][b][ko][0] * q[ko][0];
-          sc.prod[a][b][ko][1] = sc.prod[a][b][ko][1] * q[ko][1];
-        }
-      }
   }
 }
 
@@ -604,12 +595,14 @@ void peel_parent(double* Lt, const double* Lo, const int32_t* xs, int32_t n, con
   product_of_child_sums(xs, n, L, s, P, sc);
   for (int gt = 0; gt < 3; ++gt) {
     V4 acc0{}, acc1{};
-    for (int go = 0; go < 3; ++go)
+    for (int go = 0; go < 3; ++go) {
+      const V4(&pr)[7][2] = sc.prod[s.colid[gt][go]];
       for (int ko = 0; ko < 7; ++ko) {
         const V4 l = splat(Lo[8 * go + ko]);
-        acc0 += l * sc.prod[gt][go][ko][0];
-        acc1 += l * sc.prod[gt][go][ko][1];
+        acc0 += l * pr[ko][0];
+        acc1 += l * pr[ko][1];
       }
+    }
     for (int kt = 0; kt < 7; ++kt) {
       const double A = kt < 4 ? acc0[kt] : acc1[kt - 4];
       Lt[8 * gt + kt] = A * Lt[8 * gt + kt];
@@ -704,7 +697,7 @@ void peel_child_with_siblings(double* Lc, const double* LF, const double* LM, co
     for (int kF = 0; kF < 7; ++kF)
       for (int gM = 0; gM < 3; ++gM)
         for (int kM = 0; kM < 7; ++kM) {
-          const V4& v = sc.prod[gF][gM][kM][kF / 4];
+          const V4& v = sc.prod[s.colid[gF][gM]][kM][kF / 4];
           sc.W[gF][kF][gM][kM] = LM[8 * gM + kM] * v[kF % 4];
         }
   child_target<true>(Lc, LF, s, P, sc);
