@@ -3,6 +3,8 @@
 // at ordinary and extreme parameter points, with any number of threads.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -290,6 +292,63 @@ TEST_F(FastEqual, LargerFamiliesManyThreads) {
   const double free1[3] = {0.95, 0.5, 0.02};
   use(program_model(0.25, 0.03, 1.5, 0.25, 0.6, free1));
   expect_same(t, "large");
+}
+
+}  // namespace
+
+namespace {
+
+// The thread count: OMP_NUM_THREADS when it is a positive number, otherwise
+// every core; an explicit setting wins.
+TEST(FastThreads, CountFromEnvironmentAndSetting) {
+  const char* old = std::getenv("OMP_NUM_THREADS");
+  const std::string kept = old ? old : "";
+  pedseg::set_likelihood_threads(0);
+  setenv("OMP_NUM_THREADS", "3", 1);
+  EXPECT_EQ(pedseg::likelihood_threads(), 3);
+  setenv("OMP_NUM_THREADS", "nonsense", 1);
+  const int cores = pedseg::likelihood_threads();
+  EXPECT_GE(cores, 1);
+  setenv("OMP_NUM_THREADS", "0", 1);
+  EXPECT_EQ(pedseg::likelihood_threads(), cores);
+  pedseg::set_likelihood_threads(5);
+  EXPECT_EQ(pedseg::likelihood_threads(), 5);
+  pedseg::set_likelihood_threads(0);
+  if (old) {
+    setenv("OMP_NUM_THREADS", kept.c_str(), 1);
+  } else {
+    unsetenv("OMP_NUM_THREADS");
+  }
+}
+
+// SAMPLE_LOGLIK gives the same bits with either family loop, through the
+// mapping, over a sequence of points like a search's.
+TEST(FastDispatch, SampleLoglikSameWithEitherLoop) {
+  liktest::Tables t;
+  pedseg::BUILD_TRANS_POLY(t.poly);
+  pedseg::BUILD_POLY_PRIOR(t.poly);
+  std::mt19937 rng(4242);
+  bf::put_families(random_sample(rng, 20, 15), *t.ped);
+  pedseg::ParamTable par;
+  const double v[13] = {0, 0.3, 0.05, 0.1, 0.2, -0.5, 0.4, 1.3, 1.0, 0.5, 0.0, 0.35, 0.8};
+  liktest::set_params(par, v);
+  par.PAR_EST[1] = par.PAR_EST[5] = par.PAR_EST[8] = par.PAR_EST[12] = 1;
+  std::string err_text;
+  pedseg::OutputFile err = pedseg::output_memory(err_text, "par.err");
+  pedseg::LikelihoodContext ctx{par, t.model, t.poly, *t.ped, *t.work, err, 1};
+  std::uniform_real_distribution<double> step(-0.05, 0.05);
+  for (int i = 0; i < 12; ++i) {
+    const int slot = std::array<int, 4>{1, 5, 8, 12}[i % 4];
+    par.PAR_VAL[slot] += step(rng);
+    double plain = 0.0, fast = 0.0;
+    pedseg::set_likelihood_kernel(pedseg::LikKernel::Plain);
+    pedseg::SAMPLE_LOGLIK(ctx, plain);
+    pedseg::set_likelihood_kernel(pedseg::LikKernel::Fast);
+    pedseg::SAMPLE_LOGLIK(ctx, fast);
+    ASSERT_TRUE(same_bits(fast, plain)) << "step " << i << ": " << bits(fast) << " vs "
+                                        << bits(plain);
+    EXPECT_LT(fast, 0.0);
+  }
 }
 
 }  // namespace
