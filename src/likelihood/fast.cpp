@@ -96,10 +96,11 @@ struct Plan {
   std::vector<int32_t> irregular; // evaluated families for the plain code
   int32_t max_nf = 0;
   int32_t max_global = 0;
-  // Distinct trait values of the individuals whose penetrances are used:
-  // value_of[i] for global number i, and one global number per value.
-  std::vector<int32_t> value_of;
+  // Individuals whose penetrances are used: one global number per distinct
+  // trait value (ascending), and the others as (global number, the global
+  // number whose values they take).
   std::vector<int32_t> value_rep;
+  std::vector<std::pair<int32_t, int32_t>> value_copy;
 };
 
 // ---------------------------------------------------------------------------
@@ -142,7 +143,7 @@ struct Engine {
   Plan plan;
   PolyLayout poly;
   EvalShared shared;
-  std::vector<Arr> pen;  // by distinct trait value
+  std::vector<Arr> pen;  // by global number
   bool pen_valid = false;
   double pen_key[3][4] = {};  // per genotype: mean, spike probability, effect, variance
   std::vector<double> term;
@@ -443,16 +444,18 @@ void build_plan(const PedigreeTables& ped, Engine& e) {
     }
   }
   std::sort(values.begin(), values.end());
-  p.value_of.assign(static_cast<size_t>(p.max_global) + 1, 0);
-  for (size_t a = 0; a < values.size(); ++a) {
-    if (a == 0 || values[a].first != values[a - 1].first)
+  for (size_t a = 0, first = 0; a < values.size(); ++a) {
+    if (a == 0 || values[a].first != values[a - 1].first) {
+      first = a;
       p.value_rep.push_back(values[a].second);
-    p.value_of[static_cast<size_t>(values[a].second)] =
-        static_cast<int32_t>(p.value_rep.size()) - 1;
+    } else {
+      p.value_copy.push_back({values[a].second, values[first].second});
+    }
   }
+  std::sort(p.value_rep.begin(), p.value_rep.end());
   p.valid = true;
 
-  e.pen.assign(p.value_rep.size() + 1, Arr{});
+  e.pen.assign(static_cast<size_t>(p.max_global) + 1, Arr{});
   e.pen_valid = false;
   e.term.assign(nf, 0.0);
   e.floor_hit.assign(nf, 0);
@@ -724,7 +727,7 @@ void family_term(const FamPlan& fp, Engine& e, Scratch& sc, double& T, bool& flo
   Arr* L = sc.L.data();
   for (int32_t d = 1; d <= fp.n_f; ++d) {
     double* out = L[d].v;
-    const double* pen = e.pen[static_cast<size_t>(p.value_of[fp.start + d])].v;
+    const double* pen = e.pen[static_cast<size_t>(fp.start + d)].v;
     switch (role[d]) {
       case ROLE_PEN:
         for (int g = 0; g < 3; ++g)
@@ -814,8 +817,9 @@ void penetrance_loop(void* raw, int32_t) {
     if (first >= n) break;
     const int32_t last = std::min(n, first + chunk);
     for (int32_t u = first; u < last; ++u) {
-      const float y = c.ped->TRAIT[e.plan.value_rep[static_cast<size_t>(u)]];
-      double* v = e.pen[static_cast<size_t>(u)].v;
+      const int32_t i = e.plan.value_rep[static_cast<size_t>(u)];
+      const float y = c.ped->TRAIT[i];
+      double* v = e.pen[static_cast<size_t>(i)].v;
       for (int g = 0; g < 3; ++g) {
         if (!s.pen_stale[g]) continue;
         double* out = v + 8 * g;
@@ -908,6 +912,7 @@ void FAMILIES_LOGLIK_FAST(PedigreeTables& ped, const ModelQuantities& model,
     pctx.model = &model;
     pctx.e = &e;
     pool().run(&penetrance_loop, &pctx);
+    for (const auto& [i, from] : e.plan.value_copy) e.pen[static_cast<size_t>(i)] = e.pen[static_cast<size_t>(from)];
     e.pen_valid = true;
   }
   LoopCtx ctx;
