@@ -15,8 +15,9 @@
 //   are finite; otherwise every term is computed;
 // - work kept across evaluations: each family's roles, cases and first loose
 //   individual (rebuilt when the pedigree tables change), and the penetrances,
-//   one set per distinct trait value (recomputed when a trait parameter
-//   changes);
+//   computed once per distinct trait value and recomputed only for the
+//   genotypes whose mean, spike probability, polygenic effect or variance
+//   changed;
 // - families evaluated in parallel, each into its own term, the terms added
 //   afterwards in increasing family order.
 //
