@@ -13,6 +13,11 @@ void READ_PARAMETERS(InputFile& file, ParamTable& par) {
 
   RecordReader name = begin_record(file, "trait file name");
   read_text(name, par.TRAIT_FILE_NAME, NAME_WIDTH);
+  // An empty or blank name ('', a leading comma or slash) names no file:
+  // say so here, where the line is known, instead of failing to open "".
+  if (trait_file_name(par).empty()) {
+    throw InputError{record_diagnostic(name, "the trait file name is empty")};
+  }
   end_record(name);
 
   for (int i = 1; i <= par.NPAR; ++i) {
