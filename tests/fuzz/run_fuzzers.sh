@@ -27,7 +27,7 @@ for exe in "${exes[@]}"; do
   for d in corpus regressions; do
     if [ -d "$src/$d/$name" ]; then seeds+=("$src/$d/$name"); fi
   done
-  opts=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 -print_final_stats=1
+  opts=(-max_total_time="$seconds" -timeout=60 -rss_limit_mb=3072 -print_final_stats=1
         -artifact_prefix="$art/")
   if [ -f "$src/$name.dict" ]; then opts+=(-dict="$src/$name.dict"); fi
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
