@@ -136,7 +136,10 @@ IwayOutput build_iway(const PedData& data) {
       stack.assign(1, {r, -1});
       seen[r] = 1;
       while (!stack.empty()) {
-        auto [k, via] = stack.back();
+        // Plain variables, not a structured binding: the lambda below
+        // captures them, which clang before 16 does not allow for bindings.
+        const int k = stack.back().first;
+        const int via = stack.back().second;
         stack.pop_back();
         connector[k] = via;
         visit.push_back(k);
