@@ -4,16 +4,21 @@
 # par.inp, iway.dat and trait.dat of every case become seeds of the params,
 # iway and traits programs; the three together (separated by a line "%%")
 # seeds of the run program; the reader gets every input file behind a
-# choice of reads.  The seeds of ped2iway (corpus/ped2iway) are written by
+# choice of reads.  Inputs over 4 KB are left out.  The seeds of ped2iway (corpus/ped2iway) are written by
 # hand and left alone.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=$root/tests/fuzz/corpus
 rm -rf "$out"/{reader,params,iway,traits,run}
 mkdir -p "$out"/{reader,params,iway,traits,run}
+small() { [ -f "$1" ] && [ "$(stat -c %s "$1")" -le 4096 ]; }
 for dir in "$root"/tests/cases/*/input; do
   case_name=$(basename "$(dirname "$dir")")
   par=$dir/par.inp iway=$dir/iway.dat trait=$dir/trait.dat
+  # Large inputs (long lines) only slow the fuzzers down.
+  small "$par" || par=/nonexistent
+  small "$iway" || iway=/nonexistent
+  small "$trait" || trait=/nonexistent
   [ -f "$par" ] && cp "$par" "$out/params/$case_name"
   [ -f "$iway" ] && cp "$iway" "$out/iway/$case_name"
   if [ -f "$trait" ] && [ -f "$iway" ]; then
@@ -28,6 +33,7 @@ for dir in "$root"/tests/cases/*/input; do
       >"$out/run/$case_name"
   fi
   for f in "$dir"/*; do
+    small "$f" || continue
     # Byte 0: three operation bytes follow (text, then integers and reals).
     { printf '\003\003\000\001'; cat "$f"; } >"$out/reader/${case_name}_$(basename "$f")"
   done
