@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every fuzz program of a fuzz build for a given time each.
-#   run_fuzzers.sh BUILD_DIR SECONDS
+#   run_fuzzers.sh BUILD_DIR SECONDS [NAME...]
 # Each program works on BUILD_DIR/fuzz-corpus/<name>, seeded from
 # tests/fuzz/corpus/<name> and tests/fuzz/regressions/<name>; an input that
 # finds a fault is written to BUILD_DIR/fuzz-artifacts/<name>/ and the script
@@ -9,6 +9,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 seconds=$2
+shift 2
 src=$(cd "$(dirname "$0")" && pwd)
 status=0
 shopt -s nullglob
@@ -19,6 +20,7 @@ if [ ${#exes[@]} -eq 0 ]; then
 fi
 for exe in "${exes[@]}"; do
   name=${exe##*/fuzz_}
+  if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
   work=$build/fuzz-corpus/$name
   art=$build/fuzz-artifacts/$name
   log=$build/fuzz-$name.log
