@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "ped2iway.h"
+#include "tool_files.h"
 
 namespace pedseg::tools {
 
@@ -70,18 +71,6 @@ bool read_all(const std::string& name, std::string& text, std::string& why) {
   return !bad;
 }
 
-bool write_file(const fs::path& path, const std::string& text, std::string& why) {
-  std::FILE* fp = std::fopen(path.c_str(), "wb");
-  if (!fp) {
-    why = std::strerror(errno);
-    return false;
-  }
-  bool ok = std::fwrite(text.data(), 1, text.size(), fp) == text.size();
-  ok = (std::fflush(fp) == 0) && ok;
-  if (std::fclose(fp) != 0) ok = false;
-  if (!ok) why = "write error";
-  return ok;
-}
 
 }  // namespace
 
@@ -193,7 +182,7 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
   // mismatched set of files behind.
   for (size_t k = 0; k < files.size(); ++k) {
     fs::path tmp = base / (files[k].name + ".tmp");
-    if (!write_file(tmp, files[k].text, why)) {
+    if (!write_whole_file(tmp.string(), files[k].text, why)) {
       err += "ped2iway: cannot write " + tmp.string() + ": " + why + "\n";
       for (size_t j = 0; j <= k; ++j) fs::remove(base / (files[j].name + ".tmp"), ec);
       return 2;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "pedsim.h"
+#include "tool_files.h"
 #include "textio/textio.h"
 
 namespace pedseg::tools {
@@ -70,18 +71,6 @@ bool to_double(const std::string& s, double& v) {
 
 bool to_prob(const std::string& s, double& v) { return to_double(s, v) && v >= 0.0 && v <= 1.0; }
 
-bool write_file(const std::string& name, const std::string& text, std::string& why) {
-  std::FILE* fp = std::fopen(name.c_str(), "wb");
-  if (!fp) {
-    why = std::strerror(errno);
-    return false;
-  }
-  bool ok = std::fwrite(text.data(), 1, text.size(), fp) == text.size();
-  ok = (std::fflush(fp) == 0) && ok;
-  if (std::fclose(fp) != 0) ok = false;
-  if (!ok) why = "write error";
-  return ok;
-}
 
 }  // namespace
 
@@ -209,11 +198,11 @@ int run_pedsim(const std::vector<std::string>& args, std::string& out, std::stri
   std::string why;
   if (out_file == "-") {
     out += text;
-  } else if (!write_file(out_file, text, why)) {
+  } else if (!write_whole_file(out_file, text, why)) {
     err += "pedsim: cannot write " + out_file + ": " + why + "\n";
     return 2;
   }
-  if (!truth_file.empty() && !write_file(truth_file, truth_text(fams), why)) {
+  if (!truth_file.empty() && !write_whole_file(truth_file, truth_text(fams), why)) {
     err += "pedsim: cannot write " + truth_file + ": " + why + "\n";
     return 2;
   }
