@@ -5,32 +5,17 @@
 #include <memory>
 #include <string>
 
+#include "driver/example_par.h"
 #include "driver/params.h"
 
 namespace pedseg {
 namespace {
 
-const char* const EXAMPLE =
-    "trait.dat\n"
-    "1 1 0.1 0.02 0.0 1.0\n"
-    "2 0 0.0 0.0 0.0 1.0\n"
-    "3 0 0.0 0.0 0.0 1.0\n"
-    "4 0 0.0 0.0 0.0 1.0\n"
-    "5 1 10.0 0.5 -50.0 50.0\n"
-    "6 1 8.0 0.5 -50.0 50.0\n"
-    "6 0 8.0 0.5 -50.0 50.0\n"
-    "8 0 1.0 0.0 0.0 1.0\n"
-    "9 0 0.5 0.0 0.0 1.0\n"
-    "10 0 0.0 0.0 0.0 1.0\n"
-    "11 1 0.5 0.1 -5.0 5.0\n"
-    "12 1 4.0 0.5 0.01 100.0\n";
+const char* const EXAMPLE = EXAMPLE_PAR_INP;
 
 // The example with line `n` (from 1) replaced.
 std::string with_line(int n, const std::string& line) {
-  std::string text = EXAMPLE;
-  size_t start = 0;
-  for (int k = 1; k < n; ++k) start = text.find('\n', start) + 1;
-  return text.substr(0, start) + line + text.substr(text.find('\n', start));
+  return replace_line(EXAMPLE, n, line);
 }
 
 std::unique_ptr<ParamTable> read(const std::string& text) {

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "driver/example_par.h"
 #include "driver/run.h"
 
 namespace pedseg {
@@ -35,37 +36,12 @@ TEST(ProgramInChild, Run) {
 }
 
 // Two families of 5 and 6 individuals, five free parameters.
-const char* const PAR_INP =
-    "trait.dat\n"
-    "1 1 0.1 0.02 0.0 1.0\n"
-    "2 0 0.0 0.0 0.0 1.0\n"
-    "3 0 0.0 0.0 0.0 1.0\n"
-    "4 0 0.0 0.0 0.0 1.0\n"
-    "5 1 10.0 0.5 -50.0 50.0\n"
-    "6 1 8.0 0.5 -50.0 50.0\n"
-    "6 0 8.0 0.5 -50.0 50.0\n"
-    "8 0 1.0 0.0 0.0 1.0\n"
-    "9 0 0.5 0.0 0.0 1.0\n"
-    "10 0 0.0 0.0 0.0 1.0\n"
-    "11 1 0.5 0.1 -5.0 5.0\n"
-    "12 1 4.0 0.5 0.01 100.0\n";
+const std::string PAR_INP = EXAMPLE_PAR_INP;
 
 // The same with a starting mean above its bound: par.err gets a message and
 // the run stops after the first evaluation.
-const char* const PAR_INP_OUT_OF_BOUNDS =
-    "trait.dat\n"
-    "1 1 0.1 0.02 0.0 1.0\n"
-    "2 0 0.0 0.0 0.0 1.0\n"
-    "3 0 0.0 0.0 0.0 1.0\n"
-    "4 0 0.0 0.0 0.0 1.0\n"
-    "5 1 10.0 0.5 -50.0 50.0\n"
-    "6 1 60.0 0.5 -50.0 50.0\n"
-    "7 1 8.0 0.5 -50.0 50.0\n"
-    "8 0 1.0 0.0 0.0 1.0\n"
-    "9 0 0.5 0.0 0.0 1.0\n"
-    "10 0 0.0 0.0 0.0 1.0\n"
-    "11 1 0.5 0.1 -5.0 5.0\n"
-    "12 1 4.0 0.5 0.01 100.0\n";
+const std::string PAR_INP_OUT_OF_BOUNDS =
+    replace_line(replace_line(PAR_INP, 7, "6 1 60.0 0.5 -50.0 50.0"), 8, "7 1 8.0 0.5 -50.0 50.0");
 
 const char* const IWAY_DAT =
     "2 2 0 5 11\n"
