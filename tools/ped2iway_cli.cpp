@@ -179,7 +179,8 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
     for (size_t k = 0; k < sf.problems.size(); ++k) {
       const Problem& p = sf.problems[k];
       err += k ? "; " : " ";
-      if (p.line > 0) err += "line " + std::to_string(p.line) + (p.individual.empty() ? ": " : ", ");
+      if (p.line > 0)
+        err += "line " + std::to_string(p.line) + (p.individual.empty() ? ": " : ", ");
       if (!p.individual.empty()) err += "individual " + p.individual + ": ";
       err += p.message;
     }

@@ -268,7 +268,8 @@ struct Checker {
       p.line = lineno;
       bool ok = true;
       if (fam.empty() || p.id.empty()) {
-        problem(lineno, fam, p.id, fam.empty() ? "the family id is empty" : "the individual id is empty");
+        problem(lineno, fam, p.id,
+                fam.empty() ? "the family id is empty" : "the individual id is empty");
         ok = false;
       } else if (std::any_of(fam.begin(), fam.end(), is_blank) ||
                  std::any_of(p.id.begin(), p.id.end(), is_blank)) {
@@ -289,8 +290,8 @@ struct Checker {
       const std::string& t = f[5];
       float v = 0.0f;
       bool numeric = parse_float(t, v);
-      if (always_missing(t) || t == opt.missing_code || (numeric && code_numeric && v == code_value) ||
-          (delimited && t.empty())) {
+      if (always_missing(t) || t == opt.missing_code ||
+          (numeric && code_numeric && v == code_value) || (delimited && t.empty())) {
         p.measured = false;
       } else if (!numeric) {
         problem(lineno, fam, p.id,
@@ -416,8 +417,8 @@ struct Checker {
           q.added = true;
           added_role.emplace(pid, role);
           note(fam.id, "family " + fam.id + ": added " + what + " " + pid +
-                               " (no line of their own; first needed on line " +
-                               std::to_string(line) + ") as an unmeasured founder");
+                           " (no line of their own; first needed on line " +
+                           std::to_string(line) + ") as an unmeasured founder");
           return add_person(std::move(q));
         };
         int fa = fk ? resolve(fid, 1) : -1;
@@ -447,11 +448,10 @@ struct Checker {
             q.added = true;
             dummy = add_person(std::move(q));
             dummy_for.emplace(known, dummy);
-            note(fam.id, "family " + fam.id + ": added dummy " +
-                                 (fk ? "mother " : "father ") + name +
-                                 " as the unknown second parent of the children of " +
-                                 fam.people[known].id + " (first needed on line " +
-                                 std::to_string(line) + ")");
+            note(fam.id, "family " + fam.id + ": added dummy " + (fk ? "mother " : "father ") +
+                             name + " as the unknown second parent of the children of " +
+                             fam.people[known].id + " (first needed on line " +
+                             std::to_string(line) + ")");
           }
           if (fk) mo = dummy;
           else fa = dummy;

@@ -199,6 +199,7 @@ TEST(Ped2iwayCommand, WarnsAboutOtherProgramsMissingCodes) {
   std::string heights;
   for (int i = 0; i < 12; ++i)
     heights += "H " + std::to_string(i + 1) + " 0 0 1 " + std::to_string(150 + 3 * i) + "\n";
+  const std::string plink = "F 1 0 0 1 10.5\nF 2 0 0 2 -9\nF 3 0 0 1 -9.0\n";
   const std::string small = "P 1 0 0 1 0.5\nP 2 0 0 1 1\nP 3 0 0 2 1.5\nP 4 0 0 2 2\n"
                             "P 5 0 0 1 2.5\nP 6 0 0 1 3\nP 7 0 0 2 3.5\nP 8 0 0 2 4\n"
                             "P 9 0 0 1 4.5\nP 10 0 0 1 5\nP 11 0 0 1 0\n";
@@ -208,8 +209,8 @@ TEST(Ped2iwayCommand, WarnsAboutOtherProgramsMissingCodes) {
     std::string warning;  // "" for none
     std::string code;     // the option's value, as the trait file keeps it
   } cases[] = {
-      {"F 1 0 0 1 10.5\nF 2 0 0 2 -9\nF 3 0 0 1 -9.0\n", {}, "2 measured trait values are -9", "-9"},
-      {"F 1 0 0 1 10.5\nF 2 0 0 2 -9\nF 3 0 0 1 -9.0\n", {"--missing", "-9"}, "", ""},
+      {plink, {}, "2 measured trait values are -9", "-9"},
+      {plink, {"--missing", "-9"}, "", ""},
       {"F 1 0 0 1 10.5\nF 2 0 0 2 -99\n", {}, "1 measured trait value is -99", "-99"},
       {heights + "H z1 0 0 2 0\nH z2 0 0 2 0\n", {}, "2 measured trait values are 0", "0"},
       {heights + "H z1 0 0 2 0\n", {"--missing", "-999"}, "", ""},
@@ -255,8 +256,9 @@ TEST(Ped2iwayCommand, SkipBadFamilies) {
   for (const char* part : {"pedigree loop", "s1", "s2", "d1", "d2"})
     EXPECT_NE(r.err.find(part), std::string::npos) << part << " in " << r.err;
   EXPECT_NE(r.out.find("1 family left out (1 problem)"), std::string::npos) << r.out;
-  EXPECT_EQ(slurp(d / "iway.dat") + "--\n" + slurp(d / "trait.dat") + "--\n" + slurp(d / "idmap.dat"),
-            converted(good));
+  const std::string written =
+      slurp(d / "iway.dat") + "--\n" + slurp(d / "trait.dat") + "--\n" + slurp(d / "idmap.dat");
+  EXPECT_EQ(written, converted(good));
   // Nothing left to write is an input error.
   spit(d / "ring.ped", ring);
   r = ped2iway({d / "ring.ped", "-o", (d.path / "none").string(), "--skip-bad-families"});
