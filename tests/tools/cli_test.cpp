@@ -175,6 +175,10 @@ TEST(Ped2iwayCommand, SeparatorsAndHeadersGiveTheSameFiles) {
     }
     return s;
   };
+  // Aligned with tabs: one tab a gap on the header, two on the data lines.
+  std::string aligned = layout("\t", "FID\tIID\tPAT\tMAT\tSEX\tPHENO", false, false, false, "\n");
+  for (size_t at = aligned.find('\n'); (at = aligned.find('\t', at)) != std::string::npos; at += 2)
+    aligned.insert(at, "\t");
   const struct {
     std::string text;
     std::vector<std::string> args;
@@ -189,6 +193,7 @@ TEST(Ped2iwayCommand, SeparatorsAndHeadersGiveTheSameFiles) {
       {layout("\t", "family\tid\tfather\tmother\tsex\ttrait", false, false, true, "\n"), {}},
       {layout("\t", "", true, false, false, "\r\n"), {}},
       {"F0 x 0 0 1 5\n" + std::string(PED), {"--header"}},  // a header only by the option
+      {aligned, {}},
   };
   for (const auto& f : forms) EXPECT_EQ(converted(f.text, f.args), want) << f.text;
 }
