@@ -17,8 +17,11 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 
 namespace pedseg {
 
@@ -347,6 +350,57 @@ PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PolyTables& 
     }
   }
   return table;
+}
+
+std::vector<IdPair> read_idmap(std::string_view text, int32_t nind) {
+  std::vector<IdPair> ids(static_cast<size_t>(std::max(nind, 0)) + 1);
+  std::istringstream in{std::string(text)};
+  std::string line;
+  for (int line_no = 1; std::getline(in, line); ++line_no) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#') continue;
+    std::istringstream fields(line);
+    long long number = 0;
+    IdPair id;
+    std::string extra;
+    if (!(fields >> number >> id.family >> id.individual) || (fields >> extra) || number < 1 ||
+        number > nind)
+      throw std::invalid_argument("idmap.dat line " + std::to_string(line_no) +
+                                  ": expected a number from 1 to " + std::to_string(nind) +
+                                  ", a family id and an individual id");
+    ids[static_cast<size_t>(number)] = std::move(id);
+  }
+  return ids;
+}
+
+std::string posteriors_tsv(const PedigreeTables& ped, const PosteriorTable& post,
+                           const std::vector<IdPair>& ids) {
+  std::string out = "individual\tfamily\tfamily_id\tindividual_id\ttrait\tp1\tp2\tp3\tclass_mean\n";
+  char buf[64];
+  auto real = [&](double v) {
+    std::snprintf(buf, sizeof buf, "\t%.17g", v);
+    out += buf;
+  };
+  const int32_t nfam = ped.PED_START[0];
+  for (int32_t f = 1; f <= nfam; ++f)
+    for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i) {
+      out += std::to_string(i) + '\t' + std::to_string(f) + '\t';
+      if (static_cast<size_t>(i) < ids.size()) out += ids[i].family + '\t' + ids[i].individual;
+      else out += '\t';
+      out += '\t';
+      if (ped.TRAIT[i] > -998.0f) {
+        std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(ped.TRAIT[i]));
+        out += buf;
+      }
+      const IndividualPosterior& r = post.ind[i];
+      real(r.p[1]);
+      real(r.p[2]);
+      real(r.p[3]);
+      real(r.class_mean);
+      out += '\n';
+    }
+  return out;
 }
 
 }  // namespace pedseg

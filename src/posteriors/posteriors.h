@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "likelihood/likelihood.h"
@@ -52,5 +54,23 @@ struct PosteriorTable {
 PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PolyTables& poly,
                                    const ModelQuantities& model,
                                    PosteriorMethod method = PosteriorMethod::outward);
+
+// Family and individual identifiers by global number, from the text of the
+// idmap.dat that ped2iway writes ("# ..." comment lines, then "NUMBER FAMILY
+// INDIVIDUAL" per line).  Index 0 unused; numbers not in the text stay empty.
+// Throws std::invalid_argument naming the line when a line is not of that
+// form or its number is outside 1..nind.
+struct IdPair {
+  std::string family;
+  std::string individual;
+};
+std::vector<IdPair> read_idmap(std::string_view text, int32_t nind);
+
+// posteriors.tsv: a header line, then one row per individual in the order of
+// iway.dat: individual, family, family_id, individual_id (from `ids`, empty
+// when it has no entry), trait (as read; empty when missing), p1, p2, p3,
+// class_mean, reals with 17 significant digits (NaN written as "nan").
+std::string posteriors_tsv(const PedigreeTables& ped, const PosteriorTable& post,
+                           const std::vector<IdPair>& ids);
 
 }  // namespace pedseg

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 
 #include "likelihood/brute_force.h"
 #include "posteriors/posteriors.h"
@@ -127,6 +128,35 @@ TEST(Posteriors, IrregularAndImpossibleFamilies) {
     EXPECT_NEAR(got.ind[i].p[1] + got.ind[i].p[2] + got.ind[i].p[3], 1.0, 1e-12);
   }
   for (int i = 6; i <= 8; ++i) EXPECT_TRUE(std::isnan(got.ind[i].p[2]));
+}
+
+}  // namespace
+
+namespace {
+
+// posteriors.tsv: ids from idmap.dat where it has them, empty otherwise; a
+// malformed id map is refused with its line.
+TEST(Posteriors, TableWithIds) {
+  std::mt19937 rng(8);
+  pedseg::ModelQuantities q;
+  pedseg::PolyTables poly;
+  bf::model_to_tables(random_point(rng), q, poly);
+  auto ped = std::make_unique<pedseg::PedigreeTables>();
+  bf::put_families({bf::Structure{{0.5f, -999.0f, 999.5f}, {{1, 2, 3}}, {0}}}, *ped);
+  const auto ids = pedseg::read_idmap("# global number, family id, individual id\n1 F7 a\n3 F7 c\n", 3);
+  const std::string tsv =
+      pedseg::posteriors_tsv(*ped, pedseg::genotype_posteriors(*ped, poly, q), ids);
+  std::istringstream in(tsv);
+  std::string line;
+  std::vector<std::string> lines;
+  while (std::getline(in, line)) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "individual\tfamily\tfamily_id\tindividual_id\ttrait\tp1\tp2\tp3\tclass_mean");
+  EXPECT_EQ(lines[1].substr(0, 15), "1\t1\tF7\ta\t0.5\t0.");
+  EXPECT_EQ(lines[2].substr(0, 6), "2\t1\t\t\t\t");
+  EXPECT_EQ(lines[3].substr(0, 15), "3\t1\tF7\tc\t999.5\t");
+  for (const char* bad : {"1 F7\n", "4 F7 d\n", "x F7 a\n", "1 F7 a b\n"})
+    EXPECT_THROW(pedseg::read_idmap(bad, 3), std::invalid_argument) << bad;
 }
 
 }  // namespace
