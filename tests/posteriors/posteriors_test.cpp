@@ -153,7 +153,7 @@ TEST(Posteriors, TableWithIds) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "individual\tfamily\tfamily_id\tindividual_id\ttrait\tp1\tp2\tp3\tclass_mean");
   EXPECT_EQ(lines[1].substr(0, 15), "1\t1\tF7\ta\t0.5\t0.");
-  EXPECT_EQ(lines[2].substr(0, 6), "2\t1\t\t\t\t");
+  EXPECT_EQ(lines[2].substr(0, 7), "2\t1\t\t\t\t");
   EXPECT_EQ(lines[3].substr(0, 15), "3\t1\tF7\tc\t999.5\t");
   for (const char* bad : {"1 F7\n", "4 F7 d\n", "x F7 a\n", "1 F7 a b\n"})
     EXPECT_THROW(pedseg::read_idmap(bad, 3), std::invalid_argument) << bad;
