@@ -124,7 +124,7 @@ MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
                {"genotype 3", Stroke{GENOTYPE_COLOUR[3], 1.5, "6 3"}}});
   const double smax = std::max({observed_spike, expected_spike, 0.01});
   Chart side(doc, 720, 50, 70, 360, 0.0, 2.0, 0.0, smax);
-  side.axes("spike", "share of measured values");
+  side.axes("spike", "share of measured values", "", false);
   side.bar(0.2, 0.9, observed_spike, BAR_COLOUR);
   side.bar(1.1, 1.8, expected_spike, "none", "#000000");
   doc.text(side.px(0.55), 405, "obs.", 10, "middle");

@@ -150,7 +150,8 @@ double Chart::py(double y) const {
   return top_ + height_ - (y - yt_.lo) / (yt_.hi - yt_.lo) * height_;
 }
 
-void Chart::axes(std::string_view xlabel, std::string_view ylabel, std::string_view title) {
+void Chart::axes(std::string_view xlabel, std::string_view ylabel, std::string_view title,
+                 bool x_ticks) {
   const Stroke frame{"#000000", 1.0, ""}, grid{"#dddddd", 1.0, ""};
   for (double v : yt_.values) {
     doc_.line(left_, py(v), left_ + width_, py(v), grid);
@@ -158,6 +159,7 @@ void Chart::axes(std::string_view xlabel, std::string_view ylabel, std::string_v
     doc_.text(left_ - 8, py(v) + 4, tick_label(v, yt_.step), 11, "end");
   }
   for (double v : xt_.values) {
+    if (!x_ticks) break;
     doc_.line(px(v), top_ + height_, px(v), top_ + height_ + 5, frame);
     doc_.text(px(v), top_ + height_ + 18, tick_label(v, xt_.step), 11, "middle");
   }

@@ -67,8 +67,10 @@ class Chart {
   double py(double y) const;
   const Ticks& xticks() const { return xt_; }
   const Ticks& yticks() const { return yt_; }
-  // Frame, ticks with labels, axis titles and a title above the area.
-  void axes(std::string_view xlabel, std::string_view ylabel, std::string_view title = "");
+  // Frame, ticks with labels, axis titles and a title above the area; no x
+  // ticks when `x_ticks` is false (an axis of categories).
+  void axes(std::string_view xlabel, std::string_view ylabel, std::string_view title = "",
+            bool x_ticks = true);
   // Data polyline; points outside the y range are clipped to it.
   void curve(const std::vector<std::pair<double, double>>& points, const Stroke& s);
   void hline(double y, const Stroke& s);

@@ -18,6 +18,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <sstream>
@@ -390,7 +391,11 @@ std::string posteriors_tsv(const PedigreeTables& ped, const PosteriorTable& post
       else out += '\t';
       out += '\t';
       if (ped.TRAIT[i] > -998.0f) {
-        std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(ped.TRAIT[i]));
+        // The shortest text that reads back as the same single-precision value.
+        for (int digits = 6; digits <= 9; ++digits) {
+          std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(ped.TRAIT[i]));
+          if (std::strtof(buf, nullptr) == ped.TRAIT[i]) break;
+        }
         out += buf;
       }
       const IndividualPosterior& r = post.ind[i];
