@@ -14,6 +14,7 @@
 #include <string>
 
 #include "driver/run.h"
+#include "sample.h"
 #include "likelihood/fast.h"
 
 namespace {
@@ -57,14 +58,7 @@ int eval_bench(double seconds) {
   std::string console_text, diag_text, err_text;
   pedseg::OutputFile console = pedseg::output_memory(console_text, "console");
   pedseg::OutputFile err = pedseg::output_memory(err_text, "par.err");
-  t->poly.NLOCI = 3;
-  t->poly.NCLASS = 7;
-  pedseg::InputFile par_inp = pedseg::open_input("par.inp");
-  t->par.NPAR = pedseg::NPAR_USED;
-  pedseg::READ_PARAMETERS(par_inp, t->par);
-  pedseg::BUILD_TRANS_POLY(t->poly);
-  pedseg::BUILD_POLY_PRIOR(t->poly);
-  pedseg::READ_PEDIGREE(t->par.TRAIT_FILE_NAME, t->ped, console);
+  bench::load_sample(*t, console);
   pedseg::LikelihoodContext ctx{t->par, t->model, t->poly, t->ped, t->work, err, -1};
   double ll = 0.0;
   pedseg::SAMPLE_LOGLIK(ctx, ll);  // the initial mapping: links, nudges

@@ -11,13 +11,14 @@
 # one thread and with all threads, the wall time and peak memory of a whole
 # run with each, the ratios, and whether the output files are identical.
 # Then the loaded-machine check: a busy loop on one core while a run with
-# one thread and a run with the default thread count are timed.
+# one thread and a run with the default thread count are timed; and the
+# two ways of computing genotype posteriors (bench/posbench.cpp).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build-bench}
 seconds=${2:-3}
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target pedseg likbench pedsim ped2iway -j2 >/dev/null
+cmake --build "$build" --target pedseg likbench posbench pedsim ped2iway -j2 >/dev/null
 bench=$build/bench/likbench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -59,6 +60,9 @@ for s in g3 limits nuclear; do
     "$tp" "$rp" "$t1" "$(echo "$tp / $t1" | bc -l)" "$r1" "$(nproc)" "$ta" \
     "$(echo "$tp / $ta" | bc -l)" "$ra" "$same"
 done
+
+echo "== genotype posteriors, sample limits (re-peeling on the first 60 families)"
+(cd "$work/limits" && "$build/bench/posbench" 60)
 
 echo "== loaded machine (a busy loop on one core), sample g3"
 ( while :; do :; done ) &

@@ -213,63 +213,84 @@ struct Family {
   std::vector<Person> people;
 };
 
-// The likelihood of one family: the sum over every joint assignment of the
-// product of founder priors, transmissions and penetrances.  Zero factors are
-// skipped (they contribute nothing).
-inline double family_likelihood(const Family& fam, const Model& m) {
-  const int n = static_cast<int>(fam.people.size());
-  // Parents before children.
+// The terms of the enumeration of one family.  Combined states
+// s = 7(g - 1) + (k - 1).  w[p][s]: penetrance of p; founder[s]: population
+// prior; trans[(a 21 + b) 21 + s]: probability of state s for a child of a
+// first parent in state a and a second parent in state b.  `order` puts
+// parents before children; it is empty (and `valid` false) for a loop of
+// descent.
+struct Enumeration {
+  bool valid = true;
   std::vector<int> order;
+  std::vector<std::array<double, 21>> w;
+  std::array<double, 21> founder{};
+  std::vector<double> trans;
+};
+
+inline Enumeration prepare_enumeration(const Family& fam, const Model& m) {
+  Enumeration e;
+  const int n = static_cast<int>(fam.people.size());
   std::vector<bool> placed(n + 1, false);
-  while (static_cast<int>(order.size()) < n) {
+  while (static_cast<int>(e.order.size()) < n) {
     bool progress = false;
     for (int p = 1; p <= n; ++p) {
       if (placed[p]) continue;
       const Person& x = fam.people[p - 1];
       if (x.first != 0 && !(placed[x.first] && placed[x.second])) continue;
       placed[p] = true;
-      order.push_back(p);
+      e.order.push_back(p);
       progress = true;
     }
-    if (!progress) return std::nan("");  // a loop of descent: not a pedigree
+    if (!progress) {
+      e.valid = false;  // a loop of descent: not a pedigree
+      return e;
+    }
   }
-  if (n == 0) return 1.0;
-  // Combined states s = 7(g - 1) + (k - 1).  w[p][s]: penetrance of p;
-  // founder[s]: population prior; trans[a][b][s]: probability of state s for
-  // a child of a first parent in state a and a second parent in state b.
-  std::vector<std::array<double, 21>> w(n + 1);
+  e.w.resize(n + 1);
   for (int p = 1; p <= n; ++p)
     for (int g = 1; g <= 3; ++g)
       for (int k = 1; k <= 7; ++k)
-        w[p][(g - 1) * 7 + (k - 1)] = penetrance(m, fam.people[p - 1].trait, g, k);
-  std::array<double, 21> founder;
-  std::vector<double> trans(21 * 21 * 21);
+        e.w[p][(g - 1) * 7 + (k - 1)] = penetrance(m, fam.people[p - 1].trait, g, k);
+  e.trans.assign(21 * 21 * 21, 0.0);
   for (int g = 1; g <= 3; ++g)
     for (int k = 1; k <= 7; ++k) {
       const int sc = (g - 1) * 7 + (k - 1);
-      founder[sc] = m.freq[g] * m.prior[k];
+      e.founder[sc] = m.freq[g] * m.prior[k];
       for (int ga = 1; ga <= 3; ++ga)
         for (int ka = 1; ka <= 7; ++ka)
           for (int gb = 1; gb <= 3; ++gb)
             for (int kb = 1; kb <= 7; ++kb) {
               const int sa = (ga - 1) * 7 + (ka - 1), sb = (gb - 1) * 7 + (kb - 1);
-              trans[(sa * 21 + sb) * 21 + sc] = m.tmajor[g][ga][gb] * m.tpoly[k][ka][kb];
+              e.trans[(sa * 21 + sb) * 21 + sc] = m.tmajor[g][ga][gb] * m.tpoly[k][ka][kb];
             }
     }
+  return e;
+}
+
+// The probability of person p's state given the states already chosen.
+inline const double* state_row(const Family& fam, const Enumeration& e,
+                               const std::vector<int>& state, int p) {
+  const Person& x = fam.people[p - 1];
+  if (x.first == 0) return e.founder.data();
+  return &e.trans[(state[x.first] * 21 + state[x.second]) * 21];
+}
+
+// The likelihood of one family: the sum over every joint assignment of the
+// product of founder priors, transmissions and penetrances.  Zero factors are
+// skipped (they contribute nothing).
+inline double family_likelihood(const Family& fam, const Model& m) {
+  const int n = static_cast<int>(fam.people.size());
+  const Enumeration e = prepare_enumeration(fam, m);
+  if (!e.valid) return std::nan("");
+  if (n == 0) return 1.0;
   std::vector<int> state(n + 1, 0);
-  // The probability of person p's state given the states already chosen.
-  auto row = [&](int p) -> const double* {
-    const Person& x = fam.people[p - 1];
-    if (x.first == 0) return founder.data();
-    return &trans[(state[x.first] * 21 + state[x.second]) * 21];
-  };
   // Sum over the states of persons order[idx..n-1].
   std::function<double(int)> rec = [&](int idx) -> double {
-    const int p = order[idx];
-    const double* r = row(p);
+    const int p = e.order[idx];
+    const double* r = state_row(fam, e, state, p);
     double sum = 0.0;
     for (int s = 0; s < 21; ++s) {
-      const double f = r[s] * w[p][s];
+      const double f = r[s] * e.w[p][s];
       if (idx == n - 1) {
         sum += f;
       } else if (f != 0.0) {
@@ -280,6 +301,43 @@ inline double family_likelihood(const Family& fam, const Model& m) {
     return sum;
   };
   return rec(0);
+}
+
+// Posterior probabilities of every person's joint state given the family's
+// traits: marg[p][s], p = 1..n, by visiting every joint assignment of non-zero
+// probability.  21^n assignments: keep n small.
+inline std::vector<std::array<double, 21>> family_marginals(const Family& fam, const Model& m) {
+  const int n = static_cast<int>(fam.people.size());
+  const Enumeration e = prepare_enumeration(fam, m);
+  std::vector<std::array<double, 21>> marg(n + 1, std::array<double, 21>{});
+  if (!e.valid || n == 0) return marg;
+  std::vector<int> state(n + 1, 0);
+  double total = 0.0;
+  std::function<void(int, double)> rec = [&](int idx, double weight) {
+    const int p = e.order[idx];
+    const double* r = state_row(fam, e, state, p);
+    double last = 0.0;  // the last person's states summed at once
+    for (int s = 0; s < 21; ++s) {
+      const double f = weight * r[s] * e.w[p][s];
+      if (f == 0.0) continue;
+      state[p] = s;
+      if (idx == n - 1) {
+        last += f;
+        marg[p][s] += f;
+      } else {
+        rec(idx + 1, f);
+      }
+    }
+    if (idx == n - 1) {
+      total += last;
+      for (int q = 1; q <= n; ++q)
+        if (q != p) marg[q][state[q]] += last;
+    }
+  };
+  rec(0, 1.0);
+  for (int q = 1; q <= n; ++q)
+    for (double& v : marg[q]) v /= total;
+  return marg;
 }
 
 inline double family_loglik(const Family& fam, const Model& m) {
