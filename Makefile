@@ -1,5 +1,5 @@
 # Set-up commands:
-#   make run    configure, build, and run pedseg on the bundled example
+#   make run    configure, build, and run pedseg and pedseg-models on the bundled example
 #   make test   configure, build, and run the whole test suite
 
 BUILD_DIR ?= build
@@ -26,6 +26,10 @@ run: build
 	cd $(RUN_DIR) && ../pedseg
 	@echo
 	@echo "Results are in $(RUN_DIR): sigma.dat (estimates), max.dat (progress), par.err (problems)."
+	@echo
+	cd $(RUN_DIR) && ../pedseg-models --quiet
+	@echo
+	@echo "Model comparison in $(RUN_DIR): models.tsv (tests), estimates.tsv (estimates, standard errors)."
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer;
 # any report fails the run.

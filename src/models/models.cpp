@@ -344,6 +344,9 @@ class ModelFitter {
     }
 
     r.fitted = true;
+    // The model's own steps, so that a search from the estimate (a profile)
+    // explores as a search from the start does.
+    for (int i = 1; i <= NPAR_USED; ++i) best.table.PAR_STEP[i] = start.PAR_STEP[i];
     r.estimate = best.table;
     r.lnL = best.lnL;
     r.n_free = count_free(best.table);
