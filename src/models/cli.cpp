@@ -59,8 +59,8 @@ void write_file(const std::string& name, const std::string& text) {
 const std::vector<CliOption>& cli_options() {
   static const std::vector<CliOption> options = {
       {"--models", "LIST",
-       "comma-separated models to fit (default: sporadic,polygenic,major,mixed,\n"
-       "environmental,general)",
+       "the models to fit, comma-separated (default: all of\n"
+       "sporadic,polygenic,major,mixed,environmental,general)",
        parse_models},
       {"--starts", "N", "starts per model (default 3)",
        [](CliSettings& c, const std::string& v) {
@@ -71,7 +71,7 @@ const std::vector<CliOption>& cli_options() {
          c.models.standard_errors = false;
          return "";
        }},
-      {"--threads", "N", "threads of the likelihood (default: OMP_NUM_THREADS, else every core)",
+      {"--threads", "N", "threads of the likelihood (default: OMP_NUM_THREADS,\nelse every core)",
        [](CliSettings& c, const std::string& v) {
          return to_count(v, 1, 256, c.threads) ? "" : "--threads needs a number from 1 to 256";
        }},

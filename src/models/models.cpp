@@ -183,7 +183,13 @@ ParamTable model_table(ModelKind kind, const ParamTable& user) {
     make_group(t, 2, {3, 4});
     make_group(t, 5, {6, 7});
   }
-  if (kind == ModelKind::Sporadic || kind == ModelKind::Major) fix_slot(t, 11, 0.0);
+  // The polygenic effect defines the models that have one: freed there even
+  // when par.inp holds it, so that the models without it are nested.
+  if (kind == ModelKind::Sporadic || kind == ModelKind::Major) {
+    fix_slot(t, 11, 0.0);
+  } else if (t.PAR_EST[11] == 0 || t.PAR_LINK[11] != 11) {
+    free_slot(t, 11);
+  }
   if (kind == ModelKind::Environmental) {
     for (int i = 8; i <= 10; ++i) {
       t.PAR_LINK[i] = 1;
@@ -329,7 +335,7 @@ class ModelFitter {
         ParamTable e = warm_table(start, d->estimate);
         ParamTable probe = evaluable(e);
         const double lnL = fitter_.evaluate(probe, model_rule(kind));
-        if (lnL >= best.lnL) {
+        if (lnL >= d->lnL) {
           // Values with the links applied; flags as the model has them, so
           // that a slot held on its bound shows as at_bound.
           for (int i = 1; i <= NPAR_USED; ++i) {
@@ -340,6 +346,9 @@ class ModelFitter {
           note += ", whose point is kept (the search ended lower)";
         }
       }
+      if (d->lnL > best.lnL)
+        note += std::string(": still below it, whose estimate is not a point of this model") +
+                " (values that par.inp fixes differ)";
       r.notes.push_back(note);
     }
 

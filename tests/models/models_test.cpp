@@ -72,7 +72,8 @@ void expect_nesting(const Fitted& f) {
   using K = ModelKind;
   const std::pair<K, K> contains[] = {{K::General, K::Mixed},  {K::Mixed, K::Major},
                                       {K::Major, K::Sporadic}, {K::Mixed, K::Polygenic},
-                                      {K::Polygenic, K::Sporadic}, {K::General, K::Environmental}};
+                                      {K::Polygenic, K::Sporadic}, {K::General, K::Environmental},
+                                      {K::Environmental, K::Polygenic}};
   for (const auto& [big, small] : contains) {
     ASSERT_TRUE(f[big].fitted && f[small].fitted);
     EXPECT_GE(f[big].lnL, f[small].lnL) << model_name(big) << " below " << model_name(small);
