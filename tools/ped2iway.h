@@ -1,5 +1,6 @@
 // ped2iway: turns a pedigree file in the one-line-per-person layout
-// (family, individual, father, mother, sex, trait) into the program's input:
+// (family, individual, father, mother, sex, trait; separated by blanks,
+// commas or tabs, with or without a header line) into the program's input:
 // iway.dat (nuclear families, pivots, peeling order), the trait file and an
 // id map.
 #pragma once
@@ -13,7 +14,10 @@ namespace pedseg::tools {
 
 struct PedOptions {
   std::string missing_code = "-999";  // besides NA and ., which are always missing
+  bool missing_code_given = false;    // chosen by the user: no warning about other codes
   bool fix_parents = false;           // add missing parents instead of refusing
+  bool header = false;                // the first record line is a header, whatever it holds
+  bool skip_bad_families = false;     // leave out families with problems instead of refusing
 };
 
 struct PedPerson {
@@ -22,6 +26,7 @@ struct PedPerson {
   std::string mother_id = "0";
   int sex = 0;                  // 1 male, 2 female, 0 unknown
   bool measured = false;
+  bool low = false;             // a value of -998 or below, written as missing
   float value = 0.0f;           // the trait as strtof reads the user's text
   std::string value_text;       // what the trait file gets for a measured value
   int line = 0;                 // input line; for added people the line that needed them
@@ -48,17 +53,46 @@ struct Problem {
 // "line 12: family F1, individual 7: <message>"
 std::string format_problem(const Problem& p);
 
+// A family left out by skip_bad_families, with what is wrong with it.
+struct SkippedFamily {
+  std::string id;
+  std::vector<Problem> problems;  // in line order
+};
+
+// Measured values equal to a missing-value code of other programs, counted
+// while the missing code is the default.
+struct SuspectCode {
+  std::string code;  // as given to --missing
+  int count = 0;
+  std::string why;   // what makes the value suspect
+};
+
 struct PedData {
   std::vector<PedFamily> families;  // in order of first appearance
   std::vector<std::string> notes;   // what --fix-parents added
   int low_values = 0;               // values of -998 or below written as missing
+  char separator = ' ';             // ' ' blanks, ',' or '\t'
+  int header_line = 0;              // the line read as a header, 0 none
+  bool row_names = false;           // a first column of row names was dropped
+  std::vector<SkippedFamily> skipped;
+  std::vector<SuspectCode> suspects;
 };
+
+// Measured values of -9 (PLINK's code) and -99 are always suspect; zeros are
+// when at least ZERO_RULE_MIN other measured values (spike and the other
+// codes aside) all share one sign and their mean lies at least ZERO_RULE_SDS
+// of their standard deviations away from 0.
+constexpr int ZERO_RULE_MIN = 10;
+constexpr double ZERO_RULE_SDS = 3.0;
 
 // Parses the file and makes every check: fields, ids, sex codes, trait
 // values, parents (in the family, both or none known, not the same person,
 // sexes fitting the roles), ancestry cycles, pedigree loops and the program's
 // size limits.  Every problem found goes to `problems`; the data are fit for
-// build_iway only when `problems` stays empty.
+// build_iway only when `problems` stays empty.  With skip_bad_families, the
+// problems of a family leave it out (in `skipped`) instead; problems of the
+// file as a whole, the size limits of what is kept, and a file whose every
+// family is left out still go to `problems`.
 PedData parse_pedfile(std::string_view text, const PedOptions& options,
                       std::vector<Problem>& problems);
 

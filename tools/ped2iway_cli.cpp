@@ -18,12 +18,21 @@ namespace fs = std::filesystem;
 
 const char* const USAGE =
     "usage: ped2iway PEDFILE [-o DIR] [--trait-file NAME] [--map-file NAME]\n"
-    "                [--missing CODE] [--par-template] [--fix-parents]\n"
+    "                [--missing CODE] [--header] [--par-template] [--fix-parents]\n"
+    "                [--skip-bad-families]\n"
     "\n"
     "Turns a pedigree file with one person a line (family, individual, father,\n"
     "mother, sex, trait) into the program's input files.  Ids are strings; a\n"
     "parent id of 0 means unknown; sex 1 male, 2 female, 0 unknown; lines\n"
     "starting with # are comments.  PEDFILE - reads the standard input.\n"
+    "\n"
+    "Fields are separated by blanks, by commas or by tabs, as the first line\n"
+    "that is not a comment shows.  In a comma- or tab-separated file, fields may\n"
+    "be quoted (\"...\"), and an empty parent, sex or trait is unknown.  The first\n"
+    "line is a header, and skipped, when its sex and parent fields hold nothing\n"
+    "the layout allows (family,id,father,mother,sex,trait for instance), or\n"
+    "always with --header; a header whose first of seven fields is empty (R's\n"
+    "write.csv) marks a first column of row names, which is dropped.\n"
     "\n"
     "  -o DIR             write into DIR (created if needed; default .)\n"
     "  --trait-file NAME  name of the trait file (default trait.dat, at most 16\n"
@@ -31,15 +40,26 @@ const char* const USAGE =
     "  --map-file NAME    name of the id map (default idmap.dat)\n"
     "  --missing CODE     missing-trait code (default -999; NA and . are always\n"
     "                     missing; -9 for PLINK-style files)\n"
+    "  --header           the first line is a header, whatever it holds\n"
     "  --par-template     also write a commented par.inp with starting values\n"
     "                     (par.inp.new if par.inp exists already)\n"
     "  --fix-parents      add a parent who has no line as an unmeasured founder\n"
     "                     and a missing second parent as an unmeasured dummy\n"
+    "  --skip-bad-families  leave out each family with a problem (one message\n"
+    "                     each) and write the others; without it any problem\n"
+    "                     stops the conversion\n"
     "  -h, --help         this text\n"
+    "\n"
+    "Without --missing, measured values that other programs use as missing\n"
+    "codes are written as measured, with a warning naming the option to use:\n"
+    "-9 and -99 always; 0 when at least 10 other measured values (spike aside)\n"
+    "all share one sign and their mean lies at least 3 of their standard\n"
+    "deviations away from 0.  Values of -998 or below are always missing.\n"
     "\n"
     "Writes iway.dat, the trait file and the id map (global number, family id,\n"
     "individual id).  Exit status: 0 ok, 1 usage error, 2 input problems (all\n"
-    "reported, nothing written) or an output file that cannot be written.\n";
+    "reported, nothing written; with --skip-bad-families, when no family is\n"
+    "left) or an output file that cannot be written.\n";
 
 bool plain_name(const std::string& s) {
   if (s.empty() || s == "." || s == "..") return false;
@@ -116,6 +136,11 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
     } else if (a == "--missing") {
       if (!take(opt.missing_code) || opt.missing_code.empty())
         return usage_error("--missing needs a code");
+      opt.missing_code_given = true;
+    } else if (a == "--header" && !inline_value) {
+      opt.header = true;
+    } else if (a == "--skip-bad-families" && !inline_value) {
+      opt.skip_bad_families = true;
     } else if (a == "--par-template" && !inline_value) {
       want_par = true;
     } else if (a == "--fix-parents" && !inline_value) {
@@ -149,6 +174,18 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
 
   std::vector<Problem> problems;
   PedData data = parse_pedfile(text, opt, problems);
+  for (const auto& sf : data.skipped) {
+    err += shown + ": family " + sf.id + " left out:";
+    for (size_t k = 0; k < sf.problems.size(); ++k) {
+      const Problem& p = sf.problems[k];
+      err += k ? "; " : " ";
+      if (p.line > 0)
+        err += "line " + std::to_string(p.line) + (p.individual.empty() ? ": " : ", ");
+      if (!p.individual.empty()) err += "individual " + p.individual + ": ";
+      err += p.message;
+    }
+    err += "\n";
+  }
   if (!problems.empty()) {
     for (const auto& p : problems) err += shown + ": " + format_problem(p) + "\n";
     err += "ped2iway: " + std::to_string(problems.size()) +
@@ -157,6 +194,12 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
     return 2;
   }
   for (const auto& note : data.notes) err += "ped2iway: " + note + "\n";
+  for (const auto& sc : data.suspects)
+    err += "ped2iway: warning: " + std::to_string(sc.count) +
+           (sc.count == 1 ? " measured trait value is " : " measured trait values are ") +
+           sc.code + ", " + sc.why + "; written as measured. If " +
+           (sc.count == 1 ? "it is a missing value" : "they are missing values") +
+           ", convert again with --missing " + sc.code + "\n";
 
   IwayOutput iw = build_iway(data);
 
@@ -203,9 +246,10 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
   const int nind = static_cast<int>(iw.ids.size()) - 1;
   std::string s = "ped2iway: wrote " + path("iway.dat") + " (" + std::to_string(nfam) +
                   (nfam == 1 ? " family, " : " families, ") + std::to_string(nind) +
-                  " individuals, " + std::to_string(iw.nuclear) + " nuclear families), " +
-                  path(trait_name) + " (" + std::to_string(iw.measured) + " measured, " +
-                  std::to_string(iw.spike) + " in the spike, " + std::to_string(iw.missing) +
+                  " individuals, " + std::to_string(iw.nuclear) +
+                  (iw.nuclear == 1 ? " nuclear family), " : " nuclear families), ") +
+                  path(trait_name) + " (" + std::to_string(iw.measured) + " measured (of which " +
+                  std::to_string(iw.spike) + " in the spike), " + std::to_string(iw.missing) +
                   " missing), " + path(map_name);
   if (want_par) s += ", " + path(files.back().name);
   if (iw.split_families > 0)
@@ -223,6 +267,21 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
     s += "; " + std::to_string(data.low_values) + " values of -998 or below written as missing";
   if (!data.notes.empty())
     s += "; " + std::to_string(data.notes.size()) + " parents added";
+  if (data.separator != ' ')
+    s += data.separator == ',' ? "; read as comma-separated" : "; read as tab-separated";
+  if (data.header_line > 0)
+    s += "; line " + std::to_string(data.header_line) + " read as a header" +
+         (data.row_names ? " (first column, row names, dropped)" : "");
+  if (!data.skipped.empty()) {
+    size_t n = 0;
+    for (const auto& sf : data.skipped) n += sf.problems.size();
+    s += "; " + std::to_string(data.skipped.size()) +
+         (data.skipped.size() == 1 ? " family" : " families") + " left out (" +
+         std::to_string(n) + (n == 1 ? " problem" : " problems") + ")";
+  }
+  for (const auto& sc : data.suspects)
+    s += "; warning: " + std::to_string(sc.count) + (sc.count == 1 ? " value of " : " values of ") +
+         sc.code + " read as measured (use --missing " + sc.code + " if missing)";
   out += s + "\n";
   return 0;
 }

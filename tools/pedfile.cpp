@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <numeric>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "pedgraph.h"
@@ -32,6 +33,61 @@ std::vector<std::string_view> split_fields(std::string_view line) {
     i = j;
   }
   return out;
+}
+
+// The fields of a line of a comma- or tab-separated file: blanks around a
+// field dropped, "..." quotes removed ("" inside stands for one ").  False
+// for a quote left open or text after a closing quote; the fields are then
+// still split as well as they can be.
+bool split_delimited(std::string_view line, char sep, std::vector<std::string>& out) {
+  out.clear();
+  bool ok = true;
+  size_t i = 0;
+  for (;;) {
+    while (i < line.size() && line[i] != sep && is_blank(line[i])) ++i;
+    std::string field;
+    if (i < line.size() && line[i] == '"') {
+      ++i;
+      bool closed = false;
+      while (i < line.size() && !closed) {
+        if (line[i] != '"') field += line[i++];
+        else if (i + 1 < line.size() && line[i + 1] == '"') field += '"', i += 2;
+        else closed = true, ++i;
+      }
+      while (i < line.size() && line[i] != sep && is_blank(line[i])) ++i;
+      if (!closed || (i < line.size() && line[i] != sep)) ok = false;
+      while (i < line.size() && line[i] != sep) field += line[i++];
+    } else {
+      size_t j = i;
+      while (j < line.size() && line[j] != sep) ++j;
+      size_t k = j;
+      while (k > i && is_blank(line[k - 1])) --k;
+      field.assign(line.substr(i, k - i));
+      i = j;
+    }
+    out.push_back(std::move(field));
+    if (i >= line.size()) return ok;
+    ++i;  // the separator
+  }
+}
+
+// The separator of a file, from its first record line: a comma when the line
+// holds at least six comma-separated fields; a tab when it holds at least six
+// tab-separated fields and nothing after the sixth (a file aligned with
+// several tabs a gap is read by blanks); blanks otherwise.
+char separator_of(std::string_view line) {
+  std::vector<std::string> f;
+  if (line.find(',') != std::string_view::npos) {
+    split_delimited(line, ',', f);
+    if (f.size() >= 6) return ',';
+  }
+  if (line.find('\t') != std::string_view::npos) {
+    split_delimited(line, '\t', f);
+    size_t used = f.size();
+    while (used > 0 && f[used - 1].empty()) --used;
+    if (f.size() >= 6 && used <= 6) return '\t';
+  }
+  return ' ';
 }
 
 // A number as strtof reads it, the whole token and finite; false otherwise.
@@ -85,70 +141,181 @@ struct Checker {
   const PedOptions& opt;
   std::vector<Problem>& problems;
   PedData data;
+  std::vector<std::string> note_family;  // the family of each note
+
+  void note(const std::string& fam, std::string text) {
+    data.notes.push_back(std::move(text));
+    note_family.push_back(fam);
+  }
 
   void problem(int line, const std::string& fam, const std::string& ind, std::string msg) {
     problems.push_back(Problem{line, fam, ind, std::move(msg)});
   }
 
   // ---- reading ------------------------------------------------------------
+  struct Record {
+    int line = 0;
+    std::vector<std::string> fields;
+    bool bad_quote = false;
+  };
+
+  // The record lines of the file (comments and blank lines aside), split by
+  // the separator the first of them shows.
+  std::vector<Record> split_records(std::string_view text) {
+    std::vector<std::string_view> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+      size_t nl = text.find('\n', pos);
+      if (nl == std::string_view::npos) nl = text.size();
+      lines.push_back(text.substr(pos, nl - pos));
+      pos = nl + 1;
+    }
+    if (!lines.empty() && lines[0].substr(0, 3) == "\xEF\xBB\xBF") lines[0].remove_prefix(3);
+    std::vector<Record> records;
+    bool decided = false;
+    char sep = ' ';
+    for (size_t k = 0; k < lines.size(); ++k) {
+      std::string_view line = lines[k];
+      size_t first = 0;
+      while (first < line.size() && is_blank(line[first])) ++first;
+      if (first == line.size() || line[first] == '#') continue;
+      if (!decided) {
+        decided = true;
+        sep = separator_of(line);
+      }
+      Record r;
+      r.line = static_cast<int>(k) + 1;
+      if (sep == ' ') {
+        for (auto f : split_fields(line)) r.fields.emplace_back(f);
+      } else {
+        r.bad_quote = !split_delimited(line, sep, r.fields);
+        // Empty cells after the sixth field carry nothing; a row of empty
+        // cells is a blank line.
+        while (r.fields.size() > 6 && r.fields.back().empty()) r.fields.pop_back();
+        // A tab file aligned with several tabs a gap on some lines: when the
+        // cells are too many but the blanks give exactly six fields, the
+        // line is read by blanks, as it was before tab files were known.
+        if (sep == '\t' && r.fields.size() > 6 && line.find('"') == std::string_view::npos) {
+          std::vector<std::string_view> words = split_fields(line);
+          if (words.size() == 6) {
+            r.fields.assign(words.begin(), words.end());
+            r.bad_quote = false;
+          }
+        }
+        if (!r.bad_quote && std::all_of(r.fields.begin(), r.fields.end(),
+                                        [](const std::string& f) { return f.empty(); }))
+          continue;
+      }
+      records.push_back(std::move(r));
+    }
+    data.separator = sep;
+    return records;
+  }
+
+  // Whether the first record is a header: forced, or its sex field and both
+  // parent fields hold no value the layout allows (a sex code; 0, empty or
+  // the id of an individual of the file for a parent).  Returns the number of
+  // leading fields to drop on every line: 1 for a column of row names (a
+  // header of seven fields, the first empty, as R's write.csv writes it).
+  bool is_header(const std::vector<Record>& records, size_t& offset) {
+    offset = 0;
+    if (records.empty()) return false;
+    const auto& h = records[0].fields;
+    if (records[0].bad_quote) return opt.header;
+    if (h.size() == 7 && h[0].empty()) offset = 1;
+    if (opt.header) return true;
+    if (h.size() != 6 + offset) {
+      offset = 0;
+      return false;
+    }
+    const std::string& sex = h[offset + 4];
+    if (sex.empty() || sex == "0" || sex == "1" || sex == "2") return false;
+    std::unordered_set<std::string_view> ids;
+    for (size_t k = 1; k < records.size(); ++k)
+      if (records[k].fields.size() > offset + 1) ids.insert(records[k].fields[offset + 1]);
+    for (size_t j : {offset + 2, offset + 3}) {
+      const std::string& parent = h[j];
+      if (parent.empty() || parent == "0" || ids.count(parent)) return false;
+    }
+    return true;
+  }
+
   void read(std::string_view text) {
     std::unordered_map<std::string, size_t> fam_index;
     std::vector<std::unordered_map<std::string, int>> ind_line;
     float code_value = 0.0f;
     bool code_numeric = parse_float(opt.missing_code, code_value);
-
-    size_t pos = 0;
-    int lineno = 0;
-    while (pos < text.size()) {
-      size_t nl = text.find('\n', pos);
-      if (nl == std::string_view::npos) nl = text.size();
-      std::string_view line = text.substr(pos, nl - pos);
-      pos = nl + 1;
-      ++lineno;
-      if (lineno == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-      auto f = split_fields(line);
-      if (f.empty() || f[0][0] == '#') continue;
+    std::vector<Record> records = split_records(text);
+    const bool delimited = data.separator != ' ';
+    size_t offset = 0;
+    size_t start = 0;
+    if (is_header(records, offset)) {
+      data.header_line = records[0].line;
+      data.row_names = offset == 1;
+      start = 1;
+    }
+    for (size_t k = start; k < records.size(); ++k) {
+      const int lineno = records[k].line;
+      std::vector<std::string>& f = records[k].fields;
+      if (offset > 0 && !f.empty()) f.erase(f.begin());
+      const std::string fam = f.empty() ? std::string() : f[0];
+      if (records[k].bad_quote) {
+        problem(lineno, fam, "",
+                "a quoted field has no closing quote, or text after its closing quote");
+        continue;
+      }
       if (f.size() != 6) {
-        problem(lineno, std::string(f[0]), f.size() > 1 ? std::string(f[1]) : std::string(),
+        problem(lineno, fam, f.size() > 1 ? f[1] : std::string(),
                 "expected 6 fields (family, individual, father, mother, sex, trait), found " +
                     std::to_string(f.size()));
         continue;
       }
       PedPerson p;
-      std::string fam(f[0]);
-      p.id = std::string(f[1]);
-      p.father_id = std::string(f[2]);
-      p.mother_id = std::string(f[3]);
+      p.id = f[1];
+      // In a comma- or tab-separated file an empty cell is unknown.
+      p.father_id = delimited && f[2].empty() ? "0" : f[2];
+      p.mother_id = delimited && f[3].empty() ? "0" : f[3];
       p.line = lineno;
       bool ok = true;
+      if (fam.empty() || p.id.empty()) {
+        problem(lineno, fam, p.id,
+                fam.empty() ? "the family id is empty" : "the individual id is empty");
+        ok = false;
+      } else if (std::any_of(fam.begin(), fam.end(), is_blank) ||
+                 std::any_of(p.id.begin(), p.id.end(), is_blank)) {
+        problem(lineno, fam, p.id,
+                "an id holds a blank (the id map separates its fields by blanks)");
+        ok = false;
+      }
       if (p.id == "0") {
         problem(lineno, fam, p.id, "individual id 0 is reserved for an unknown parent");
         ok = false;
       }
       if (f[4] == "1") p.sex = 1;
       else if (f[4] == "2") p.sex = 2;
-      else if (f[4] == "0") p.sex = 0;
+      else if (f[4] == "0" || (delimited && f[4].empty())) p.sex = 0;
       else  // reported; the person still takes part in the later checks
         problem(lineno, fam, p.id,
-                "sex must be 1 (male), 2 (female) or 0 (unknown), not " + std::string(f[4]));
-      std::string_view t = f[5];
+                "sex must be 1 (male), 2 (female) or 0 (unknown), not " + f[4]);
+      const std::string& t = f[5];
       float v = 0.0f;
       bool numeric = parse_float(t, v);
-      if (always_missing(t) || t == opt.missing_code || (numeric && code_numeric && v == code_value)) {
+      if (always_missing(t) || t == opt.missing_code ||
+          (numeric && code_numeric && v == code_value) || (delimited && t.empty())) {
         p.measured = false;
       } else if (!numeric) {
         problem(lineno, fam, p.id,
-                "trait value " + std::string(t) + " is not a finite number (use " +
+                "trait value " + t + " is not a finite number (use " +
                     opt.missing_code + ", NA or . for a missing value)");
       } else if (v <= -998.0f) {
         // The program reads such values as missing: say so in the trait file.
         p.measured = false;
-        ++data.low_values;
+        p.low = true;
       } else {
         p.measured = true;
         p.value = v;
         if (plain_decimal(t)) {
-          p.value_text = std::string(t);
+          p.value_text = t;
         } else {
           char buf[40];
           std::snprintf(buf, sizeof buf, "%.9G", static_cast<double>(v));
@@ -259,9 +426,9 @@ struct Checker {
           q.line = line;
           q.added = true;
           added_role.emplace(pid, role);
-          data.notes.push_back("family " + fam.id + ": added " + what + " " + pid +
-                               " (no line of their own; first needed on line " +
-                               std::to_string(line) + ") as an unmeasured founder");
+          note(fam.id, "family " + fam.id + ": added " + what + " " + pid +
+                           " (no line of their own; first needed on line " +
+                           std::to_string(line) + ") as an unmeasured founder");
           return add_person(std::move(q));
         };
         int fa = fk ? resolve(fid, 1) : -1;
@@ -291,11 +458,10 @@ struct Checker {
             q.added = true;
             dummy = add_person(std::move(q));
             dummy_for.emplace(known, dummy);
-            data.notes.push_back("family " + fam.id + ": added dummy " +
-                                 (fk ? "mother " : "father ") + name +
-                                 " as the unknown second parent of the children of " +
-                                 fam.people[known].id + " (first needed on line " +
-                                 std::to_string(line) + ")");
+            note(fam.id, "family " + fam.id + ": added dummy " + (fk ? "mother " : "father ") +
+                             name + " as the unknown second parent of the children of " +
+                             fam.people[known].id + " (first needed on line " +
+                             std::to_string(line) + ")");
           }
           if (fk) mo = dummy;
           else fa = dummy;
@@ -442,6 +608,77 @@ struct Checker {
     }
   }
 
+  // Moves the problems of each family (those from `from` on) into
+  // data.skipped and drops the family with its notes.
+  void leave_out_bad_families(size_t from) {
+    std::unordered_map<std::string, size_t> index;
+    std::vector<Problem> kept;
+    for (size_t k = from; k < problems.size(); ++k) {
+      Problem& p = problems[k];
+      if (p.family.empty()) {
+        kept.push_back(std::move(p));
+        continue;
+      }
+      auto [it, fresh] = index.try_emplace(p.family, data.skipped.size());
+      if (fresh) data.skipped.push_back(SkippedFamily{p.family, {}});
+      data.skipped[it->second].problems.push_back(std::move(p));
+    }
+    problems.resize(from);
+    for (auto& p : kept) problems.push_back(std::move(p));
+    if (data.skipped.empty()) return;
+    auto bad = [&](const std::string& fam) { return index.count(fam) > 0; };
+    std::erase_if(data.families, [&](const PedFamily& f) { return bad(f.id); });
+    std::vector<std::string> notes;
+    for (size_t k = 0; k < data.notes.size(); ++k)
+      if (!bad(note_family[k])) notes.push_back(std::move(data.notes[k]));
+    data.notes = std::move(notes);
+    auto by_line = [](const Problem& a, const Problem& b) { return a.line < b.line; };
+    for (auto& sf : data.skipped) std::stable_sort(sf.problems.begin(), sf.problems.end(), by_line);
+    std::stable_sort(data.skipped.begin(), data.skipped.end(),
+                     [](const SkippedFamily& a, const SkippedFamily& b) {
+                       return a.problems.front().line < b.problems.front().line;
+                     });
+    if (data.families.empty() && problems.size() == from)
+      problem(0, "", "", "every family has a problem and was left out; nothing to write");
+  }
+
+  // Values written as missing for being -998 or below, and measured values
+  // that other programs use as missing codes, over the families kept.
+  void count_values() {
+    int minus9 = 0, minus99 = 0, zeros = 0;
+    std::vector<double> others;
+    for (const auto& fam : data.families)
+      for (const auto& p : fam.people) {
+        if (p.low) ++data.low_values;
+        if (!p.measured) continue;
+        if (p.value == -9.0f) ++minus9;
+        else if (p.value == -99.0f) ++minus99;
+        else if (p.value == 0.0f) ++zeros;
+        else if (p.value <= 998.0f) others.push_back(p.value);
+      }
+    if (opt.missing_code_given) return;
+    if (minus9 > 0) data.suspects.push_back({"-9", minus9, "PLINK's missing-value code"});
+    if (minus99 > 0) data.suspects.push_back({"-99", minus99, "a common missing-value code"});
+    if (zeros == 0 || static_cast<int>(others.size()) < ZERO_RULE_MIN) return;
+    const bool positive = others[0] > 0.0;
+    for (double x : others)
+      if ((x > 0.0) != positive) return;
+    const double n = static_cast<double>(others.size());
+    double mean = 0.0;
+    for (double x : others) mean += x;
+    mean /= n;
+    double ss = 0.0;
+    for (double x : others) ss += (x - mean) * (x - mean);
+    const double sd = std::sqrt(ss / (n - 1.0));
+    if (std::fabs(mean) < ZERO_RULE_SDS * sd) return;
+    char why[160];
+    std::snprintf(why, sizeof why,
+                  "a common missing-value code, and every other measured value is %s (mean %.6G, "
+                  "standard deviation %.3G)",
+                  positive ? "positive" : "negative", mean, sd);
+    data.suspects.push_back({"0", zeros, why});
+  }
+
   // The program's fixed capacities.
   void check_limits() {
     if (static_cast<int>(data.families.size()) > N_FAM) {
@@ -515,12 +752,14 @@ std::string format_problem(const Problem& p) {
 PedData parse_pedfile(std::string_view text, const PedOptions& options,
                       std::vector<Problem>& problems) {
   const size_t before = problems.size();
-  Checker ck{options, problems, {}};
+  Checker ck{options, problems, {}, {}};
   ck.read(text);
   ck.resolve_parents();
   ck.check_roles();
   ck.check_structure();
+  if (options.skip_bad_families) ck.leave_out_bad_families(before);
   ck.check_limits();
+  ck.count_values();
   std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(before), problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });
   return std::move(ck.data);

@@ -8,6 +8,11 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& a : args)
+    if (a == "--version") {
+      std::fputs("pedsim " PEDSEG_VERSION "\n", stdout);
+      return std::fflush(stdout) == 0 ? 0 : 2;
+    }
   std::string out, err;
   int status = pedseg::tools::run_pedsim(args, out, err);
   std::fputs(err.c_str(), stderr);

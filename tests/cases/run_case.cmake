@@ -15,9 +15,19 @@ if(inputs)
   file(COPY ${inputs} DESTINATION ${WORK})
 endif()
 
+# With FOLDER_ARG set, the program runs as `pedseg NAME` from the parent
+# folder, which must give exactly the results of a run inside it.
+set(command ${PEDSEG})
+set(cwd ${WORK})
+if(FOLDER_ARG)
+  get_filename_component(cwd ${WORK} DIRECTORY)
+  get_filename_component(leaf ${WORK} NAME)
+  list(APPEND command ${leaf})
+endif()
+
 set(ENV{OMP_NUM_THREADS} ${THREADS})
-execute_process(COMMAND ${PEDSEG}
-                WORKING_DIRECTORY ${WORK}
+execute_process(COMMAND ${command}
+                WORKING_DIRECTORY ${cwd}
                 OUTPUT_FILE ${WORK}.console.out
                 ERROR_FILE ${WORK}.stderr.out
                 RESULT_VARIABLE status)

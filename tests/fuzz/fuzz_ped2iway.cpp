@@ -34,6 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tools::PedOptions options;
   options.fix_parents = (data[0] & 1) != 0;
   if (data[0] & 2) options.missing_code = "0";
+  options.header = (data[0] & 4) != 0;
+  options.skip_bad_families = (data[0] & 8) != 0;
   std::vector<tools::Problem> problems;
   const std::string text = fuzz::as_text(data + 1, size - 1);
   tools::PedData parsed = tools::parse_pedfile(text, options, problems);

@@ -137,6 +137,141 @@ TEST(Ped2iwayCommand, MissingCodeAndFixedParents) {
   EXPECT_NE(r.out.find("2 parents added"), std::string::npos) << r.out;
 }
 
+// The files written for `text` converted with `args`, or the diagnostics.
+std::string converted(const std::string& text, std::vector<std::string> args = {}) {
+  TempDir d;
+  spit(d / "in.ped", text);
+  args.insert(args.begin(), {d / "in.ped", "-o", d.path.string()});
+  Outcome r = ped2iway(args);
+  if (r.status != 0) return "status " + std::to_string(r.status) + ": " + r.err;
+  return slurp(d / "iway.dat") + "--\n" + slurp(d / "trait.dat") + "--\n" + slurp(d / "idmap.dat");
+}
+
+// PED as spreadsheets, R and PLINK-style tools write it.
+TEST(Ped2iwayCommand, SeparatorsAndHeadersGiveTheSameFiles) {
+  const std::string want = converted(PED);
+  ASSERT_EQ(want.rfind("status", 0), std::string::npos) << want;
+  const std::string rows[][6] = {
+      {"F1", "1", "0", "0", "1", "10.5"}, {"F1", "2", "0", "0", "2", "9.5"},
+      {"F1", "3", "1", "2", "1", "1000"}, {"F1", "4", "1", "2", "2", "11.75"},
+      {"F2", "a", "0", "0", "1", "8.5"},  {"F2", "b", "0", "0", "2", "NA"},
+      {"F2", "c", "a", "b", "1", "12.25"}, {"F2", "d", "0", "0", "1", "10"}};
+  // head: the header line or ""; quote: the ids quoted; row_names: R's first
+  // column; blank: unknown parents and the missing trait as empty cells.
+  auto layout = [&](const std::string& sep, const std::string& head, bool quote, bool row_names,
+                    bool blank, const std::string& eol) {
+    std::string s = head.empty() ? "" : head + eol;
+    int n = 0;
+    for (const auto& r : rows) {
+      std::string line = row_names ? "\"" + std::to_string(++n) + "\"" + sep : "";
+      for (int k = 0; k < 6; ++k) {
+        std::string v = r[k];
+        if (blank && ((k == 2 || k == 3) && v == "0")) v = "";
+        if (blank && k == 5 && v == "NA") v = "";
+        if (quote && k < 4 && !v.empty()) v = "\"" + v + "\"";
+        line += (k ? sep : "") + v;
+      }
+      s += line + eol;
+    }
+    return s;
+  };
+  // Aligned with tabs: one tab a gap on the header, two on the data lines.
+  std::string aligned = layout("\t", "FID\tIID\tPAT\tMAT\tSEX\tPHENO", false, false, false, "\n");
+  for (size_t at = aligned.find('\n'); (at = aligned.find('\t', at)) != std::string::npos; at += 2)
+    aligned.insert(at, "\t");
+  const struct {
+    std::string text;
+    std::vector<std::string> args;
+  } forms[] = {
+      {layout(" ", "FID IID PAT MAT SEX PHENO", false, false, false, "\n"), {}},
+      {layout(",", "", false, false, false, "\n"), {}},
+      {layout(",", "family,id,father,mother,sex,trait", false, false, true, "\r\n"), {}},
+      {"\xEF\xBB\xBF" + layout(",", "\"family\",\"id\",\"father\",\"mother\",\"sex\",\"trait\"",
+                                true, false, false, "\r\n"), {}},
+      {layout(",", "\"\",\"family\",\"id\",\"father\",\"mother\",\"sex\",\"trait\"", true, true,
+              false, "\n"), {}},
+      {layout("\t", "family\tid\tfather\tmother\tsex\ttrait", false, false, true, "\n"), {}},
+      {layout("\t", "", true, false, false, "\r\n"), {}},
+      {"F0 x 0 0 1 5\n" + std::string(PED), {"--header"}},  // a header only by the option
+      {aligned, {}},
+  };
+  for (const auto& f : forms) EXPECT_EQ(converted(f.text, f.args), want) << f.text;
+}
+
+// Measured values equal to other programs' missing codes are kept, with a
+// warning naming the option; --missing silences it.
+TEST(Ped2iwayCommand, WarnsAboutOtherProgramsMissingCodes) {
+  std::string heights;
+  for (int i = 0; i < 12; ++i)
+    heights += "H " + std::to_string(i + 1) + " 0 0 1 " + std::to_string(150 + 3 * i) + "\n";
+  const std::string plink = "F 1 0 0 1 10.5\nF 2 0 0 2 -9\nF 3 0 0 1 -9.0\n";
+  const std::string small = "P 1 0 0 1 0.5\nP 2 0 0 1 1\nP 3 0 0 2 1.5\nP 4 0 0 2 2\n"
+                            "P 5 0 0 1 2.5\nP 6 0 0 1 3\nP 7 0 0 2 3.5\nP 8 0 0 2 4\n"
+                            "P 9 0 0 1 4.5\nP 10 0 0 1 5\nP 11 0 0 1 0\n";
+  const struct {
+    std::string text;
+    std::vector<std::string> args;
+    std::string warning;  // "" for none
+    std::string code;     // the option's value, as the trait file keeps it
+  } cases[] = {
+      {plink, {}, "2 measured trait values are -9", "-9"},
+      {plink, {"--missing", "-9"}, "", ""},
+      {"F 1 0 0 1 10.5\nF 2 0 0 2 -99\n", {}, "1 measured trait value is -99", "-99"},
+      {heights + "H z1 0 0 2 0\nH z2 0 0 2 0\n", {}, "2 measured trait values are 0", "0"},
+      {heights + "H z1 0 0 2 0\n", {"--missing", "-999"}, "", ""},
+      {heights + "H n 0 0 1 -0.5\nH z 0 0 2 0\n", {}, "", ""},  // values on both sides of 0
+      {small, {}, "", ""},                     // 0 near the other values
+  };
+  for (const auto& c : cases) {
+    TempDir d;
+    spit(d / "in.ped", c.text);
+    std::vector<std::string> args{d / "in.ped", "-o", d.path.string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Outcome r = ped2iway(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (c.warning.empty()) {
+      EXPECT_EQ(r.err, "") << c.text;
+      EXPECT_EQ(r.out.find("warning"), std::string::npos) << r.out;
+      continue;
+    }
+    EXPECT_NE(r.err.find("ped2iway: warning: " + c.warning), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--missing " + c.code + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("warning: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("use --missing " + c.code + " "), std::string::npos) << r.out;
+    // Never guessed: the values are written as given.
+    EXPECT_NE(slurp(d / "trait.dat").find("\n" + c.code + "\n"), std::string::npos);
+  }
+}
+
+// A family with a marriage ring is left out with one message; the other
+// family is written as if it were alone.
+TEST(Ped2iwayCommand, SkipBadFamilies) {
+  const std::string ring =
+      "R p1 0 0 1 1\nR p2 0 0 2 1\nR q1 0 0 1 1\nR q2 0 0 2 1\n"
+      "R s1 p1 p2 1 1\nR s2 p1 p2 1 1\nR d1 q1 q2 2 1\nR d2 q1 q2 2 1\n"
+      "R c1 s1 d1 1 1\nR c2 s2 d2 1 1\n";
+  const std::string good = "G a 0 0 1 8.5\nG b 0 0 2 9\nG c a b 1 12.25\n";
+  EXPECT_EQ(converted(ring + good).rfind("status 2", 0), 0u);  // as without the option
+  TempDir d;
+  spit(d / "in.ped", ring + good);
+  Outcome r = ped2iway({d / "in.ped", "-o", d.path.string(), "--skip-bad-families"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_EQ(r.err.find(d / "in.ped" + ": family R left out: line "), 0u) << r.err;
+  for (const char* part : {"pedigree loop", "s1", "s2", "d1", "d2"})
+    EXPECT_NE(r.err.find(part), std::string::npos) << part << " in " << r.err;
+  EXPECT_NE(r.out.find("1 family left out (1 problem)"), std::string::npos) << r.out;
+  const std::string written =
+      slurp(d / "iway.dat") + "--\n" + slurp(d / "trait.dat") + "--\n" + slurp(d / "idmap.dat");
+  EXPECT_EQ(written, converted(good));
+  // Nothing left to write is an input error.
+  spit(d / "ring.ped", ring);
+  r = ped2iway({d / "ring.ped", "-o", (d.path / "none").string(), "--skip-bad-families"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("every family has a problem"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(d.path / "none" / "iway.dat"));
+}
+
 TEST(Ped2iwayCommand, ParTemplateNeverReplacesAnExistingOne) {
   TempDir d;
   spit(d / "s.ped", PED);

@@ -68,6 +68,12 @@ TEST(PedFile, LineChecks) {
   EXPECT_TRUE(reported(p, "line 3:", {"trait value 1e40"})) << joined(p);
   p = problems_of("");
   EXPECT_TRUE(reported(p, "the file holds no individuals", {})) << joined(p);
+  // Comma-separated: a quote left open, a blank in an id, an empty id.
+  p = problems_of("F1,1,0,0,1,5\nF1,\"2,0,0,2,5\nF1,\"a b\",0,0,2,5\nF1,,0,0,2,5\n");
+  EXPECT_TRUE(reported(p, "line 2: family F1:", {"closing quote"})) << joined(p);
+  EXPECT_TRUE(reported(p, "line 3: family F1, individual a b:", {"holds a blank"})) << joined(p);
+  EXPECT_TRUE(reported(p, "line 4: family F1:", {"individual id is empty"})) << joined(p);
+  EXPECT_EQ(p.size(), 3u) << joined(p);
 }
 
 TEST(PedFile, DuplicateIdInFamily) {
