@@ -37,9 +37,10 @@ run: configure-programs
 	$(BUILD_DIR)/pedseg $(RUN_DIR)
 	@models=$$(grep '/pedseg-models$$' $(BUILD_DIR)/run_programs.txt || true); \
 	if [ -n "$$models" ] && [ -x "$$models" ]; then \
-	  echo; echo "pedseg-models $(RUN_DIR)"; cd $(RUN_DIR) && "$$models"; fi
+	  echo; echo "pedseg-models $(RUN_DIR)"; cd $(RUN_DIR) && "$$models" --quiet; fi
 	@echo
-	@echo "Results are in $(RUN_DIR): sigma.dat (estimates), max.dat (progress), par.err (problems)."
+	@echo "Results are in $(RUN_DIR): sigma.dat (estimates), max.dat (progress), par.err (problems);"
+	@echo "models.tsv and estimates.tsv (the model comparison) when pedseg-models ran."
 
 install: configure-programs
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target programs

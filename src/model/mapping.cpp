@@ -55,17 +55,7 @@ bool frequencies_negative(const ModelQuantities& model) { return model.GEN_FREQ[
 void set_transmission(const ParamTable& par, ModelQuantities& model) {
   const int64_t flags = static_cast<int64_t>(par.PAR_EST[8]) + par.PAR_EST[9] + par.PAR_EST[10];
   if (flags == 0) return;
-  for (int g = 1; g <= 3; ++g) model.TAU[g] = par.PAR_VAL[7 + g];
-  for (int i = 1; i <= 3; ++i) {
-    for (int j = 1; j <= 3; ++j) {
-      const double ti = model.TAU[i];
-      const double tj = model.TAU[j];
-      double* cell = &model.TRANS_MAJOR[3 * (i - 1) + 9 * (j - 1)];
-      cell[0] = ti * tj;
-      cell[1] = ti * (1.0 - tj) + (1.0 - ti) * tj;
-      cell[2] = (1.0 - ti) * (1.0 - tj);
-    }
-  }
+  BUILD_TRANS_MAJOR(model, par.PAR_VAL[8], par.PAR_VAL[9], par.PAR_VAL[10]);
 }
 
 void set_copies(const ParamTable& par, ModelQuantities& model) {
@@ -118,6 +108,22 @@ bool search_bounds(const ParamTable& par) {
 }
 
 }  // namespace
+
+void BUILD_TRANS_MAJOR(ModelQuantities& model, double tau1, double tau2, double tau3) {
+  model.TAU[1] = tau1;
+  model.TAU[2] = tau2;
+  model.TAU[3] = tau3;
+  for (int i = 1; i <= 3; ++i) {
+    for (int j = 1; j <= 3; ++j) {
+      const double ti = model.TAU[i];
+      const double tj = model.TAU[j];
+      double* cell = &model.TRANS_MAJOR[3 * (i - 1) + 9 * (j - 1)];
+      cell[0] = ti * tj;
+      cell[1] = ti * (1.0 - tj) + (1.0 - ti) * tj;
+      cell[2] = (1.0 - ti) * (1.0 - tj);
+    }
+  }
+}
 
 void SET_MODEL_INITIAL(ParamTable& par, ModelQuantities& model, OutputFile& par_err,
                        double& MODEL_STATUS) {

@@ -34,6 +34,10 @@ inline double trans_major(const ModelQuantities& m, int c, int i, int j) {
   return m.TRANS_MAJOR[(c - 1) + 3 * (i - 1) + 9 * (j - 1)];
 }
 
+// Sets TAU(1..3) and rebuilds TRANS_MAJOR from them: genotype g transmits
+// the allele of genotype 1 with probability TAU(g).
+void BUILD_TRANS_MAJOR(ModelQuantities& model, double tau1, double tau2, double tau3);
+
 // The checking variant for the evaluation at the starting values: reports a
 // starting value outside its bounds or an impossible genotype frequency to
 // par.err, applies the links and moves a value exactly on a bound inward.

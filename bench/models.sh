@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The whole default model table (six models, three starts, standard errors)
+# against one pedseg run, on the three-generation sample of bench/run.sh
+# (600 families, about 19000 people).
+#
+#   bench/models.sh [BUILD_DIR]
+#
+# Prints both wall times and their ratio (the target is at most 20).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build-bench}
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target pedseg pedseg-models pedsim ped2iway -j2 >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cd "$work"
+"$build/tools/pedsim" --families 600 --generations 3 --children 3-6 --marry 0.9 --remarry 0.05 \
+  --spouses --seed 7 --out ped.txt >/dev/null
+"$build/tools/ped2iway" ped.txt --par-template >/dev/null
+mkdir pedseg models
+cp par.inp iway.dat trait.dat pedseg/
+cp par.inp iway.dat trait.dat models/
+
+timed() {  # folder, program and options: wall seconds of the run in that folder
+  local dir=$1 t0 t1; shift
+  t0=$(date +%s.%N)
+  (cd "$dir" && "$@" >console)
+  t1=$(date +%s.%N)
+  echo "$t1 - $t0" | bc
+}
+tp=$(timed pedseg "$build/pedseg")
+tm=$(timed models "$build/pedseg-models" --quiet)
+cat models/console
+printf '\npedseg %.2f s, pedseg-models %.2f s, ratio %.1f (target <= 20)\n' \
+  "$tp" "$tm" "$(echo "$tm / $tp" | bc -l)"

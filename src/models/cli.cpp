@@ -1,0 +1,201 @@
+#include "models/cli.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace pedseg {
+
+namespace {
+
+constexpr const char* PROGRAM = "pedseg-models";
+constexpr int EXIT_USAGE = 1;
+
+#ifdef PEDSEG_VERSION
+constexpr const char* VERSION = PEDSEG_VERSION;
+#else
+constexpr const char* VERSION = "unknown";
+#endif
+
+bool to_count(const std::string& s, long lo, long hi, int32_t& v) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(s.c_str(), &end, 10);
+  if (errno != 0 || end != s.c_str() + s.size() || n < lo || n > hi) return false;
+  v = static_cast<int32_t>(n);
+  return true;
+}
+
+std::string parse_models(CliSettings& c, const std::string& list) {
+  std::vector<ModelKind> chosen;
+  size_t start = 0;
+  while (start <= list.size()) {
+    const size_t comma = list.find(',', start);
+    const std::string name =
+        list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const std::optional<ModelKind> k = model_from_name(name);
+    if (!k) return "unknown model '" + name + "' in --models";
+    chosen.push_back(*k);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  c.models.models = chosen;
+  return "";
+}
+
+void write_file(const std::string& name, const std::string& text) {
+  OutputFile f;
+  open_output(f, name);
+  write_text(f, text);
+  close_output(f);
+}
+
+}  // namespace
+
+const std::vector<CliOption>& cli_options() {
+  static const std::vector<CliOption> options = {
+      {"--models", "LIST",
+       "the models to fit, comma-separated (default: all of\n"
+       "sporadic,polygenic,major,mixed,environmental,general)",
+       parse_models},
+      {"--starts", "N", "starts per model (default 3)",
+       [](CliSettings& c, const std::string& v) {
+         return to_count(v, 1, 100, c.models.starts) ? "" : "--starts needs a number from 1 to 100";
+       }},
+      {"--no-se", nullptr, "skip the standard errors",
+       [](CliSettings& c, const std::string&) {
+         c.models.standard_errors = false;
+         return "";
+       }},
+      {"--threads", "N", "threads of the likelihood (default: OMP_NUM_THREADS,\nelse every core)",
+       [](CliSettings& c, const std::string& v) {
+         return to_count(v, 1, 256, c.threads) ? "" : "--threads needs a number from 1 to 256";
+       }},
+      {"--quiet", nullptr, "no progress on standard error",
+       [](CliSettings& c, const std::string&) {
+         c.quiet = true;
+         return "";
+       }},
+      {"--help", nullptr, "this text",
+       [](CliSettings& c, const std::string&) {
+         c.help = true;
+         return "";
+       }},
+      {"--version", nullptr, "the version",
+       [](CliSettings& c, const std::string&) {
+         c.version = true;
+         return "";
+       }},
+  };
+  return options;
+}
+
+std::string cli_usage() {
+  std::string s = std::string("usage: ") + PROGRAM + " [DIR] [options]\n\n" +
+                  "Fits the standard nested segregation models to the sample of DIR (default:\n"
+                  "the current folder: par.inp, iway.dat and the trait file, read as pedseg\n"
+                  "reads them), prints the table of tests and writes models.tsv and\n"
+                  "estimates.tsv there.\n\n";
+  for (const CliOption& o : cli_options()) {
+    std::string head = std::string("  ") + o.name + (o.value_name ? std::string(" ") + o.value_name : "");
+    head.resize(std::max<size_t>(head.size() + 2, 20), ' ');
+    std::string help = o.help;
+    for (size_t p = help.find('\n'); p != std::string::npos; p = help.find('\n', p + 21))
+      help.insert(p + 1, std::string(20, ' '));
+    s += head + help + "\n";
+  }
+  s += "\nExit status: 0 done, 1 usage error, 2 input error, 3 size limit, 4 write error.\n";
+  return s;
+}
+
+std::string parse_cli(const std::vector<std::string>& args, CliSettings& c) {
+  bool have_dir = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string a = args[i], value;
+    bool inline_value = false;
+    if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
+      value = a.substr(a.find('=') + 1);
+      a = a.substr(0, a.find('='));
+      inline_value = true;
+    }
+    if (a == "-h") a = "--help";
+    if (a.rfind("-", 0) != 0 || a == "-") {
+      if (have_dir) return "more than one folder given";
+      c.dir = a;
+      have_dir = true;
+      continue;
+    }
+    const CliOption* opt = nullptr;
+    for (const CliOption& o : cli_options())
+      if (a == o.name) opt = &o;
+    if (opt == nullptr) return "unknown option " + a;
+    if (opt->value_name != nullptr && !inline_value) {
+      if (i + 1 >= args.size()) return a + " needs " + opt->value_name;
+      value = args[++i];
+    } else if (opt->value_name == nullptr && inline_value) {
+      return a + " takes no value";
+    }
+    const std::string error = opt->apply(c, value);
+    if (!error.empty()) return error;
+  }
+  return "";
+}
+
+int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
+  CliSettings c;
+  const std::string usage_error = parse_cli(args, c);
+  if (!usage_error.empty()) {
+    std::fprintf(err, "%s: %s\ntry '%s --help'\n", PROGRAM, usage_error.c_str(), PROGRAM);
+    return EXIT_USAGE;
+  }
+  if (c.help) {
+    std::fputs(cli_usage().c_str(), out);
+    return 0;
+  }
+  if (c.version) {
+    std::fprintf(out, "%s %s\n", PROGRAM, VERSION);
+    return 0;
+  }
+  int status = 0;
+  try {
+    if (::chdir(c.dir.c_str()) != 0)
+      throw InputError{"cannot enter folder " + c.dir + ": " + std::strerror(errno)};
+    OutputFile diagnostics = output_stream(err, "standard error");
+    auto sample = std::make_unique<SampleTables>();
+    load_sample(*sample, diagnostics, PROGRAM);
+    Fitter fitter(*sample, c.threads);
+    ProgressLine progress;
+    if (!c.quiet)
+      progress = [err](const std::string& line) {
+        std::fprintf(err, "%s: %s\n", PROGRAM, line.c_str());
+        std::fflush(err);
+      };
+    const ModelsRun run = run_models(*sample, fitter, c.models, progress);
+    std::fprintf(out, "%d families, %d measured individuals, %d in the spike\n\n",
+                 sample->ped->NFAM, sample->NMEAS, sample->NSPIKE);
+    std::fputs(console_table(run).c_str(), out);
+    write_file("models.tsv", models_tsv(run));
+    write_file("estimates.tsv", estimates_tsv(run));
+    std::fflush(out);
+    if (std::ferror(out)) throw WriteError{"cannot write to standard output"};
+  } catch (const InputError& e) {
+    std::fflush(out);
+    std::fprintf(err, "%s: input error: %s\n", PROGRAM, e.message.c_str());
+    status = EXIT_INPUT_ERROR;
+  } catch (const SizeStop& e) {
+    std::fflush(out);
+    std::fprintf(err, "STOP %s\n", e.message.c_str());
+    status = EXIT_SIZE_STOP;
+  } catch (const WriteError& e) {
+    std::fflush(out);
+    std::fprintf(err, "%s: write error: %s\n", PROGRAM, e.message.c_str());
+    status = EXIT_WRITE_ERROR;
+  }
+  return status;
+}
+
+}  // namespace pedseg

@@ -1,0 +1,112 @@
+// The standard table of nested segregation models: their definitions from
+// the user's par.inp, the fits with several starts, the order that nesting
+// imposes on the ln LH, standard errors and the likelihood-ratio tests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "models/fit.h"
+
+namespace pedseg {
+
+enum class ModelKind { Sporadic, Polygenic, Major, Mixed, Environmental, General };
+inline constexpr int MODEL_COUNT = 6;
+inline constexpr ModelKind ALL_MODELS[MODEL_COUNT] = {
+    ModelKind::Sporadic, ModelKind::Polygenic,     ModelKind::Major,
+    ModelKind::Mixed,    ModelKind::Environmental, ModelKind::General};
+
+const char* model_name(ModelKind kind);
+std::optional<ModelKind> model_from_name(const std::string& name);
+
+// Readable names of slots 1..12 as the estimates file shows them.
+inline constexpr const char* SLOT_NAME[NPAR_USED + 1] = {
+    "", "q", "spike1", "spike2", "spike3", "mean1", "mean2", "mean3",
+    "tau1", "tau2", "tau3", "polygenic_effect", "residual_variance"};
+
+enum class ParamStatus { Free, Fixed, Linked, Constrained, AtBound };
+const char* status_name(ParamStatus status);
+
+// The starting table of a model: the user's table with what defines the
+// model changed (links, fixed values, freed transmission probabilities).
+ParamTable model_table(ModelKind kind, const ParamTable& user);
+TransRule model_rule(ModelKind kind);
+// Every model whose points are points of `kind` (directly or not).
+std::vector<ModelKind> nested_in(ModelKind kind);
+// The model `kind` is tested against, if any.
+std::optional<ModelKind> test_model(ModelKind kind);
+
+// p-values of the reference distributions (upper tails).
+double p_chisq(double x, double df);
+// Mixture of chi-squares: weights[d] for d degrees of freedom (d = 0 is the
+// point mass at 0).
+double p_chisq_mixture(double x, const std::vector<double>& weights);
+
+struct ModelResult {
+  ModelKind kind = ModelKind::Mixed;
+  bool fitted = false;         // some start reached a possible point
+  ParamTable estimate;         // the table at the estimate (links applied)
+  double lnL = LH_SENTINEL;
+  int32_t n_free = 0;
+  int32_t starts = 0;           // distinct starts searched
+  int32_t starts_agreeing = 0;  // within STARTS_AGREE of the best
+  ParamStatus status[NPAR_USED + 1] = {};
+  bool has_se[NPAR_USED + 1] = {};
+  double se[NPAR_USED + 1] = {};
+  // The test against test_model(kind), when both were fitted.
+  bool tested = false;
+  ModelKind against = ModelKind::General;
+  int32_t df = 0;
+  double chisq = 0.0;
+  double p = 0.0;
+  std::vector<std::string> notes;
+};
+
+inline constexpr double STARTS_AGREE = 0.01;  // ln LH units
+
+struct ModelsOptions {
+  std::vector<ModelKind> models{std::begin(ALL_MODELS), std::end(ALL_MODELS)};
+  int32_t starts = 3;
+  bool standard_errors = true;
+};
+
+// Progress of the fits: one line of text at a time.
+using ProgressLine = std::function<void(const std::string&)>;
+
+struct ModelsRun {
+  std::vector<ModelResult> results;  // the chosen models in the order of ALL_MODELS
+  const ModelResult* find(ModelKind kind) const;
+};
+
+// Fits the chosen models; deterministic for given inputs.
+ModelsRun run_models(const SampleTables& sample, Fitter& fitter, const ModelsOptions& options,
+                     const ProgressLine& progress = {});
+
+// For profiles and figures: maximises the free parameters of `table` (a table
+// of model `kind`, for instance one with a parameter fixed) from the values
+// it holds, leaves the estimate in it and returns its ln LH (LH_SENTINEL when
+// the start is impossible).
+double maximise_model(Fitter& fitter, ModelKind kind, ParamTable& table);
+
+// The model quantities of a model at a table of it (an estimate); false when
+// the point is impossible.
+bool model_quantities(Fitter& fitter, ModelKind kind, const ParamTable& table,
+                      ModelQuantities& quantities);
+
+// The step of the numerical derivatives for slot i at the table's value; a
+// free parameter closer than this to a bound is at_bound.
+double derivative_step(const ParamTable& par, int i);
+
+// Standard errors of the free parameters of result.estimate (fills status,
+// has_se, se and notes).
+void standard_errors(Fitter& fitter, ModelResult& result);
+
+// The two files and the console table.
+std::string models_tsv(const ModelsRun& run);
+std::string estimates_tsv(const ModelsRun& run);
+std::string console_table(const ModelsRun& run);
+
+}  // namespace pedseg

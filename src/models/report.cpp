@@ -1,0 +1,129 @@
+// The results as two tab-separated files and a console table.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "models/models.h"
+
+namespace pedseg {
+
+namespace {
+
+std::string real17(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
+
+std::string fixed(double v, int decimals) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  return buf;
+}
+
+std::string p_text(double p) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, p < 1.0E-4 ? "%.2e" : "%.4f", p);
+  return buf;
+}
+
+std::string joined_notes(const ModelResult& r) {
+  std::string s;
+  for (const std::string& n : r.notes) s += (s.empty() ? "" : "; ") + n;
+  return s;
+}
+
+void add_row(std::string& s, const std::vector<std::string>& fields) {
+  for (size_t c = 0; c < fields.size(); ++c) {
+    if (c > 0) s += '\t';
+    s += fields[c];
+  }
+  s += '\n';
+}
+
+}  // namespace
+
+std::string models_tsv(const ModelsRun& run) {
+  std::string s;
+  add_row(s, {"model", "lnL", "n_free", "AIC", "test_against", "df", "chisq", "p", "starts",
+              "starts_agreeing", "note"});
+  for (const ModelResult& r : run.results) {
+    std::vector<std::string> row{model_name(r.kind)};
+    if (r.fitted) {
+      row.insert(row.end(), {real17(r.lnL), std::to_string(r.n_free),
+                             real17(-2.0 * r.lnL + 2.0 * r.n_free)});
+    } else {
+      row.insert(row.end(), {"", "", ""});
+    }
+    if (r.tested) {
+      row.insert(row.end(), {model_name(r.against), std::to_string(r.df), real17(r.chisq),
+                             real17(r.p)});
+    } else {
+      row.insert(row.end(), {"", "", "", ""});
+    }
+    row.insert(row.end(), {std::to_string(r.starts), std::to_string(r.starts_agreeing),
+                           joined_notes(r)});
+    add_row(s, row);
+  }
+  return s;
+}
+
+std::string estimates_tsv(const ModelsRun& run) {
+  std::string s;
+  add_row(s, {"model", "slot", "parameter", "estimate", "se", "status"});
+  for (const ModelResult& r : run.results) {
+    if (!r.fitted) continue;
+    for (int i = 1; i <= NPAR_USED; ++i) {
+      add_row(s, {model_name(r.kind), std::to_string(i), SLOT_NAME[i],
+                  real17(r.estimate.PAR_VAL[i]), r.has_se[i] ? real17(r.se[i]) : "",
+                  status_name(r.status[i])});
+    }
+  }
+  return s;
+}
+
+std::string console_table(const ModelsRun& run) {
+  std::vector<std::vector<std::string>> rows;
+  rows.push_back({"model", "-2lnL", "n_free", "AIC", "test", "df", "chisq", "p", "starts"});
+  std::string notes;
+  for (const ModelResult& r : run.results) {
+    std::vector<std::string> row{model_name(r.kind)};
+    if (r.fitted) {
+      row.push_back(fixed(-2.0 * r.lnL, 3));
+      row.push_back(std::to_string(r.n_free));
+      row.push_back(fixed(-2.0 * r.lnL + 2.0 * r.n_free, 3));
+    } else {
+      row.insert(row.end(), {"-", "-", "-"});
+    }
+    if (r.tested) {
+      row.push_back(std::string("vs ") + model_name(r.against));
+      row.push_back(std::to_string(r.df));
+      row.push_back(fixed(r.chisq, 3));
+      row.push_back(p_text(r.p));
+    } else {
+      row.insert(row.end(), {"", "", "", ""});
+    }
+    row.push_back(std::to_string(r.starts_agreeing) + "/" + std::to_string(r.starts));
+    rows.push_back(row);
+    for (const std::string& n : r.notes) notes += "  " + std::string(model_name(r.kind)) + ": " + n + "\n";
+  }
+  std::vector<size_t> width(rows[0].size(), 0);
+  for (const auto& row : rows)
+    for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+  std::string s;
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      const std::string pad(width[c] - row[c].size(), ' ');
+      // Names and the test left-aligned, numbers right-aligned.
+      const bool left = c == 0 || c == 4;
+      line += (c == 0 ? "" : "  ") + (left ? row[c] + pad : pad + row[c]);
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    s += line + "\n";
+  }
+  if (!notes.empty()) s += "\nNotes:\n" + notes;
+  return s;
+}
+
+}  // namespace pedseg
