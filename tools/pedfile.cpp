@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "params/codes.h"
 #include "pedgraph.h"
 #include "pedigree/pedigree.h"
 #include "ped2iway.h"
@@ -140,7 +141,7 @@ struct Checker {
         problem(lineno, fam, p.id,
                 "trait value " + std::string(t) + " is not a finite number (use " +
                     opt.missing_code + ", NA or . for a missing value)");
-      } else if (v <= -998.0f) {
+      } else if (trait_missing(v)) {
         // The program reads such values as missing: say so in the trait file.
         p.measured = false;
         ++data.low_values;

@@ -5,12 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "params/codes.h"
+
 namespace pedseg {
 
 namespace {
-
-// -1.0E17 as a single-precision constant: ln LH at or below it is impossible.
-constexpr double IMPOSSIBLE_LH = -static_cast<double>(1.0E17f);  // -99999998430674944
 
 // Step 8: individuals of the analysed families with a measured trait
 // (>= -998) and in the spike (>= 998); a spike individual counts in both.
@@ -20,8 +19,8 @@ void count_measured(RunTables& t) {
   const PedigreeTables& ped = t.ped;
   for (int32_t f = 1; f <= ped.NFAM; ++f) {
     for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i) {
-      if (ped.TRAIT[i] >= -998.0f) ++t.NMEAS;
-      if (ped.TRAIT[i] >= 998.0f) ++t.NSPIKE;
+      if (trait_counts_measured(ped.TRAIT[i])) ++t.NMEAS;
+      if (trait_counts_spike(ped.TRAIT[i])) ++t.NSPIKE;
     }
   }
 }
@@ -94,7 +93,7 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
   LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1};
   SAMPLE_LOGLIK(ctx, t.INIT_LH);
   write_formatted(console, "(' initial LH=',e15.8)", {fmt_real(t.INIT_LH)});
-  if (t.INIT_LH <= IMPOSSIBLE_LH) {
+  if (impossible_lh(t.INIT_LH)) {
     close_output(par_err);
     return;
   }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/params.h"
+#include "params/params.h"
 #include "likelihood/likelihood.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"

@@ -371,7 +371,7 @@ bool plan_family(const PedigreeTables& ped, Plan& p, FamPlan& fp, std::vector<in
   }
   for (int64_t d = 1; d <= n_f; ++d) {
     if (flag[d] == 1) continue;
-    role[d] = ped.TRAIT[start + d] > -998.0f ? ROLE_PEN_PRIOR : ROLE_PRIOR;
+    role[d] = trait_above_missing(ped.TRAIT[start + d]) ? ROLE_PEN_PRIOR : ROLE_PRIOR;
   }
 
   // First individual in no list (searched only for families with lists).
@@ -824,9 +824,9 @@ void penetrance_loop(void* raw, int32_t) {
       for (int g = 0; g < 3; ++g) {
         if (!s.pen_stale[g]) continue;
         double* out = v + 8 * g;
-        if (y <= -998.0f) {
+        if (trait_missing(y)) {
           for (int k = 0; k < 7; ++k) out[k] = 1.0;
-        } else if (y > 998.0f) {
+        } else if (trait_in_spike(y)) {
           for (int k = 0; k < 7; ++k) out[k] = model.SPIKE_PROB[g + 1];
         } else if (var <= 0.0) {
           for (int k = 0; k < 7; ++k) out[k] = 0.0;

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-#include "driver/params.h"
+#include "params/codes.h"
+#include "params/params.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"
 #include "textio/textio.h"

@@ -66,8 +66,4 @@ bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& erro
 // tells how many more cases of it were found.
 constexpr int VALIDATE_MAX_LINES = 20;
 
-// A 16-character name field without its trailing blanks (leading blanks
-// belong to the name).
-std::string name_from_field(const char (&field)[16]);
-
 }  // namespace pedseg

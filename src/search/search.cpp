@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include "params/codes.h"
+
 namespace pedseg {
 
 namespace {
@@ -13,8 +15,6 @@ constexpr int BASE_CAPACITY = 30;  // room of the base point
 constexpr int PULL_BACKS = 10;     // failed pattern points before giving up
 
 // Single-precision constants, used at their widened double values.
-constexpr double LH_FLOOR = static_cast<double>(-1.0E18f);    // -999999984306749440
-constexpr double LH_LIMIT = static_cast<double>(1.0E17f);     // 99999998430674944
 constexpr double BOUND_MARGIN = static_cast<double>(1.0E-17f);  // 9.99999983775159E-18
 constexpr double MIN_STEP = static_cast<double>(1.0E-6f);     // 9.999999974752427E-07
 
@@ -33,7 +33,7 @@ constexpr const char* FMT_OUTSIDE_TABLE = "(' Number of estimated param.>20')";
 void settle_on_last_point(double TRIAL_LH, double CUR_LH, const double* BASE_VAL,
                           int32_t N, ParamTable& par, SearchResults& results) {
   results.BEST_LH = TRIAL_LH;
-  if (!(TRIAL_LH > LH_FLOOR)) {
+  if (!(TRIAL_LH > LH_SENTINEL)) {
     results.BEST_LH = CUR_LH;
     for (int32_t i = 1; i <= N; ++i) par.PAR_VAL[i] = BASE_VAL[i];
   }
@@ -89,13 +89,13 @@ void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
 
   // 5. Impossible start point.  BEST_LH reports the value found there rather
   // than a 0 that belongs to no point.
-  if (CUR_LH + LH_LIMIT <= 0.0) {
+  if (impossible_lh(CUR_LH)) {
     results.BEST_LH = CUR_LH;
     return;
   }
 
   // 6.
-  double PREV_LH = LH_FLOOR;
+  double PREV_LH = LH_SENTINEL;
   int32_t HALVE_STEPS = 0;
   double TRIAL_LH = 0.0;
 
@@ -212,7 +212,7 @@ void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
     }
 
     // 13. Update.  The next iteration starts from the last point evaluated.
-    if (TRIAL_LH + LH_LIMIT > 0.0) CUR_LH = TRIAL_LH;
+    if (TRIAL_LH > -IMPOSSIBLE_LH_LIMIT) CUR_LH = TRIAL_LH;
     PREV_LH = CUR_LH;
 
     // 14.

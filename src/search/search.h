@@ -4,10 +4,17 @@
 #include <cstdint>
 #include <functional>
 
-#include "driver/params.h"
+#include "params/params.h"
 #include "textio/textio.h"
 
 namespace pedseg {
+
+// Search settings: single-precision literals held as doubles.
+inline constexpr double SEARCH_EPS = static_cast<double>(1.0E-10f);  // 1.000000013351432E-10
+inline constexpr double SEARCH_PULL = static_cast<double>(0.8f);     // 0.800000011920929
+inline constexpr double SEARCH_RTOL = static_cast<double>(1.0E-5f);  // 9.999999747378752E-06
+inline constexpr int32_t SEARCH_MAXIT = 500;
+inline constexpr int32_t SEARCH_PRINT = 1;
 
 // The objective stores the ln LH of the point in PAR_VAL into its argument.
 using Objective = std::function<void(double&)>;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/params.h"
+#include "params/params.h"
 #include "search/search.h"
 #include "textio/textio.h"
 
