@@ -64,7 +64,8 @@ void write_sigma(const RunTables& t, OutputFile& sigma) {
 
 }  // namespace
 
-void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
+void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
+                  const RunOptions& options) {
   // 1-4: model sizes, parameter file, error log.
   t.poly.NLOCI = 3;
   t.poly.NCLASS = 7;
@@ -90,7 +91,9 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
   write_free(console, {fmt_text("Number of individuals in spike ="), fmt_int(t.NSPIKE)});
 
   // 10-12: the evaluation at the starting values.
-  LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1};
+  std::unique_ptr<LikelihoodEngine> engine;
+  if (!options.plain_likelihood) engine = std::make_unique<LikelihoodEngine>(t.ped, t.poly);
+  LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1, engine.get()};
   SAMPLE_LOGLIK(ctx, t.INIT_LH);
   write_formatted(console, "(' initial LH=',e15.8)", {fmt_real(t.INIT_LH)});
   if (impossible_lh(t.INIT_LH)) {
@@ -126,7 +129,9 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
   write_free(console, {fmt_text("**** END OF PROGRAM ****")});
 }
 
-int pedseg_main() {
+int pedseg_main() { return pedseg_main(RunOptions{}); }
+
+int pedseg_main(const RunOptions& options) {
   // One instance of every table for the whole process; on the heap, since
   // its initialised members would otherwise put 30 MB into the executable.
   auto tables = std::make_unique<RunTables>();
@@ -134,7 +139,7 @@ int pedseg_main() {
   OutputFile diagnostics = output_stream(stderr, "standard error");
   int status = 0;
   try {
-    run_analysis(*tables, console, diagnostics);
+    run_analysis(*tables, console, diagnostics, options);
     std::fflush(stdout);
     if (std::ferror(stdout)) throw WriteError{"cannot write to standard output"};
   } catch (const InputError& e) {

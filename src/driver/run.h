@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "params/params.h"
+#include "likelihood/engine.h"
 #include "likelihood/likelihood.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"
@@ -26,14 +27,23 @@ struct RunTables {
   double INIT_LH = 0.0;
 };
 
+// How a run evaluates the likelihood.  The outputs are the same bits either
+// way; the plain loop is the reference (and the slow side of bench/).
+struct RunOptions {
+  bool plain_likelihood = false;  // the plain FAMILIES_LOGLIK instead of an engine
+};
+
 // The phases of a run, in order.  Throws InputError, SizeStop or WriteError;
 // returns normally (exit status 0) at the end of the run or at the early stop
 // after an impossible starting point.  `diagnostics` receives the
-// validator's warnings.
-void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics);
+// validator's warnings.  The run's likelihood engine is built after the
+// pedigree is validated and ends with the run.
+void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
+                  const RunOptions& options = {});
 
 // The program: runs the analysis and turns the ways a run ends into the
 // exit status (0, EXIT_INPUT_ERROR, EXIT_SIZE_STOP, EXIT_WRITE_ERROR).
 int pedseg_main();
+int pedseg_main(const RunOptions& options);
 
 }  // namespace pedseg

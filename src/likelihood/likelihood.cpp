@@ -7,7 +7,7 @@
 
 #include "likelihood/likelihood.h"
 
-#include "likelihood/fast.h"
+#include "likelihood/engine.h"
 
 #include <cmath>
 
@@ -333,8 +333,9 @@ void SAMPLE_LOGLIK(LikelihoodContext& ctx, double& LL) {
     LL = LH_SENTINEL;
     return;
   }
-  if (likelihood_kernel() == LikKernel::Fast) {
-    FAMILIES_LOGLIK_FAST(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
+  if (ctx.engine != nullptr) {
+    ctx.ped.NFAM = ctx.ped.PED_START[0];  // as the plain loop sets it
+    LL = ctx.engine->families_loglik(ctx.model);
   } else {
     FAMILIES_LOGLIK(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
   }

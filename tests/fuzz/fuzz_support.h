@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "params/params.h"
+#include "likelihood/engine.h"
 #include "likelihood/likelihood.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "likelihood/likelihood.h"
+#include "likelihood/engine.h"
 #include "search/search.h"
 #include "tools/pedsim.h"
 #include "tools_fixture.h"
@@ -70,7 +70,8 @@ TEST(Estimation, RecoversMeansAndResidualVariance) {
   auto par_err = pedseg::output_memory(err_text, "par.err");
   auto max_dat = pedseg::output_memory(max_text, "max.dat");
   auto console = pedseg::output_memory(console_text, "console");
-  pedseg::LikelihoodContext ctx{par, model, poly, *ped, *work, par_err, -1};
+  pedseg::LikelihoodEngine engine(*ped, poly);
+  pedseg::LikelihoodContext ctx{par, model, poly, *ped, *work, par_err, -1, &engine};
   double start = 0.0;
   pedseg::SAMPLE_LOGLIK(ctx, start);
   ASSERT_GT(start, -1.0e17) << err_text;
