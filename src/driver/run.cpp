@@ -108,15 +108,16 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
   open_output(max_dat, "max.dat");
   CloseOnExit max_dat_guard{max_dat};
   SearchOutputs outs{max_dat, console, par_err};
-  const int32_t npar = t.par.NPAR;
-  const double eps = SEARCH_EPS, pull = SEARCH_PULL, rtol = SEARCH_RTOL;
+  SearchSettings settings;
 #ifdef PEDSEG_FUZZ_MAXIT
-  const int32_t maxit = PEDSEG_FUZZ_MAXIT, print = SEARCH_PRINT;  // fuzz builds: short searches
-#else
-  const int32_t maxit = SEARCH_MAXIT, print = SEARCH_PRINT;
+  settings.max_iterations = PEDSEG_FUZZ_MAXIT;  // fuzz builds: short searches
 #endif
-  Objective objective = [&ctx](double& ll) { SAMPLE_LOGLIK(ctx, ll); };
-  DIRECT_SEARCH(npar, eps, pull, rtol, maxit, print, objective, t.par, t.search, outs);
+  const Objective objective = [&ctx](ParamTable&) {
+    double ll = 0.0;
+    SAMPLE_LOGLIK(ctx, ll);
+    return ll;
+  };
+  t.search = search_with_reports(t.par.NPAR, settings, objective, t.par, outs);
   close_output(max_dat);
 
   // 16-18: results.

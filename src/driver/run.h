@@ -8,6 +8,7 @@
 #include "likelihood/likelihood.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"
+#include "driver/search_report.h"
 #include "search/search.h"
 #include "textio/textio.h"
 
