@@ -1,7 +1,9 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -24,18 +26,6 @@ void count_measured(RunTables& t) {
     }
   }
 }
-
-// Closes a file that is still open when the run ends by an exception (an
-// input error, a size stop or a write error), so that no handle outlives the
-// run; the exception already under way is the one reported.  A file closed
-// normally is not touched again.
-struct CloseOnExit {
-  OutputFile& out;
-  ~CloseOnExit() {
-    if (out.fp != nullptr && out.owns) std::fclose(out.fp);
-    out.fp = nullptr;
-  }
-};
 
 void validate_or_reject(const PedigreeTables& ped, OutputFile& diagnostics) {
   std::vector<std::string> errors, warnings;
@@ -72,7 +62,6 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
   InputFile par_inp = open_input("par.inp");
   OutputFile par_err;
   open_output(par_err, "par.err");
-  CloseOnExit par_err_guard{par_err};
   t.par.NPAR = NPAR_USED;
   READ_PARAMETERS(par_inp, t.par);
   par_inp = InputFile{};
@@ -106,7 +95,6 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
   write_free(console, {fmt_text("MAX="), fmt_int(ctx.LH_MODE)});
   OutputFile max_dat;
   open_output(max_dat, "max.dat");
-  CloseOnExit max_dat_guard{max_dat};
   SearchOutputs outs{max_dat, console, par_err};
   SearchSettings settings;
 #ifdef PEDSEG_FUZZ_MAXIT
@@ -123,7 +111,6 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
   // 16-18: results.
   OutputFile sigma;
   open_output(sigma, "sigma.dat");
-  CloseOnExit sigma_guard{sigma};
   write_sigma(t, sigma);
   close_output(sigma);
   close_output(par_err);
@@ -133,13 +120,14 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
 int pedseg_main() { return pedseg_main(RunOptions{}); }
 
 int pedseg_main(const RunOptions& options) {
-  // One instance of every table for the whole process; on the heap, since
-  // its initialised members would otherwise put 30 MB into the executable.
-  auto tables = std::make_unique<RunTables>();
   OutputFile console = output_stream(stdout, "standard output");
   OutputFile diagnostics = output_stream(stderr, "standard error");
   int status = 0;
   try {
+    // One instance of every table for the whole process; on the heap, since
+    // its initialised members would otherwise put 30 MB into the executable.
+    // Allocated here, where running out of memory is reported.
+    auto tables = std::make_unique<RunTables>();
     run_analysis(*tables, console, diagnostics, options);
     std::fflush(stdout);
     if (std::ferror(stdout)) throw WriteError{"cannot write to standard output"};
@@ -155,6 +143,14 @@ int pedseg_main(const RunOptions& options) {
     std::fflush(stdout);
     std::fprintf(stderr, "pedseg: write error: %s\n", e.message.c_str());
     status = EXIT_WRITE_ERROR;
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "pedseg: out of memory\n");
+    status = EXIT_INTERNAL_ERROR;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "pedseg: internal error: %s\n", e.what());
+    status = EXIT_INTERNAL_ERROR;
   }
   return status;
 }

@@ -43,7 +43,9 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
                   const RunOptions& options = {});
 
 // The program: runs the analysis and turns the ways a run ends into the
-// exit status (0, EXIT_INPUT_ERROR, EXIT_SIZE_STOP, EXIT_WRITE_ERROR).
+// exit status (0, EXIT_INPUT_ERROR, EXIT_SIZE_STOP, EXIT_WRITE_ERROR, and
+// EXIT_INTERNAL_ERROR with a one-line "pedseg: out of memory" or
+// "pedseg: internal error: ..." on standard error).
 int pedseg_main();
 int pedseg_main(const RunOptions& options);
 
