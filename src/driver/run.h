@@ -14,8 +14,7 @@
 
 namespace pedseg {
 
-// Every table of a run.  About 30 MB: one static instance in the program,
-// heap instances in tests.
+// Every table of a run.  About 30 MB, held on the heap (pedseg_main, tests).
 struct RunTables {
   ParamTable par;
   ModelQuantities model;
