@@ -14,8 +14,8 @@
 #include <string>
 
 #include "driver/run.h"
+#include "likelihood/engine.h"
 #include "sample.h"
-#include "likelihood/fast.h"
 
 namespace {
 
@@ -66,24 +66,23 @@ int eval_bench(double seconds) {
   std::printf("individuals %d, families %d\n", t->ped.PED_START[t->ped.PED_START[0] + 1],
               t->ped.PED_START[0]);
 
-  const int all = pedseg::likelihood_threads();
+  pedseg::LikelihoodEngine engine(t->ped, t->poly);
+  const int all = engine.threads();
   struct Variant {
     const char* name;
-    pedseg::LikKernel kernel;
+    bool plain;
     int threads;
   };
-  const Variant variants[] = {{"plain", pedseg::LikKernel::Plain, 1},
-                              {"fast-1", pedseg::LikKernel::Fast, 1},
-                              {"fast-all", pedseg::LikKernel::Fast, all}};
+  const Variant variants[] = {{"plain", true, 1}, {"fast-1", false, 1}, {"fast-all", false, all}};
   double ref[2] = {0.0, 0.0}, plain_rate[2] = {0.0, 0.0}, plain_cpu[2] = {0.0, 0.0};
   bool ok = true;
   for (const Variant& v : variants) {
-    pedseg::set_likelihood_kernel(v.kernel);
-    pedseg::set_likelihood_threads(v.threads);
+    ctx.engine = v.plain ? nullptr : &engine;
+    engine.set_threads(v.threads);
     for (int m = 0; m < 2; ++m) {
       double last = 0.0, cpu = 0.0;
       const double r = rate(ctx, seconds, m == 1, last, cpu);
-      if (v.kernel == pedseg::LikKernel::Plain) {
+      if (v.plain) {
         ref[m] = last;
         plain_rate[m] = r;
         plain_cpu[m] = cpu;
@@ -108,9 +107,9 @@ int main(int argc, char** argv) {
     return eval_bench(argc >= 3 ? std::atof(argv[2]) : 3.0);
   }
   if (argc >= 3 && std::strcmp(argv[1], "run") == 0) {
-    pedseg::set_likelihood_kernel(std::strcmp(argv[2], "plain") == 0 ? pedseg::LikKernel::Plain
-                                                                      : pedseg::LikKernel::Fast);
-    return pedseg::pedseg_main();
+    pedseg::RunOptions options;
+    options.plain_likelihood = std::strcmp(argv[2], "plain") == 0;
+    return pedseg::pedseg_main(options);
   }
   std::fprintf(stderr, "usage: likbench eval [SECONDS] | likbench run plain|fast\n");
   return 1;

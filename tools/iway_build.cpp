@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "params/codes.h"
 #include "pedgraph.h"
 #include "ped2iway.h"
 
@@ -105,7 +106,7 @@ IwayOutput build_iway(const PedData& data) {
         out.TRAIT.push_back(p.value);
         out.trait_text.push_back(p.value_text);
         ++out.measured;
-        if (p.value > 998.0f) ++out.spike;
+        if (trait_in_spike(p.value)) ++out.spike;
       } else {
         out.TRAIT.push_back(-999.0f);
         out.trait_text.emplace_back("-999");
@@ -229,8 +230,8 @@ std::string par_template_text(const IwayOutput& out, const std::string& trait_fi
   double sum = 0.0;
   for (size_t i = 1; i < out.TRAIT.size(); ++i) {
     const float y = out.TRAIT[i];
-    if (y <= -998.0f) continue;
-    if (y > 998.0f) {
+    if (trait_missing(y)) continue;
+    if (trait_in_spike(y)) {
       ++spikes;
       continue;
     }
@@ -241,7 +242,7 @@ std::string par_template_text(const IwayOutput& out, const std::string& trait_fi
   double ss = 0.0;
   for (size_t i = 1; i < out.TRAIT.size(); ++i) {
     const float y = out.TRAIT[i];
-    if (y <= -998.0f || y > 998.0f) continue;
+    if (trait_missing(y) || trait_in_spike(y)) continue;
     const double d = static_cast<double>(y) - mean;
     ss += d * d;
   }

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "params/codes.h"
 #include "pedgraph.h"
 #include "pedigree/pedigree.h"
 #include "ped2iway.h"
@@ -307,7 +308,7 @@ struct Checker {
         problem(lineno, fam, p.id,
                 "trait value " + t + " is not a finite number (use " +
                     opt.missing_code + ", NA or . for a missing value)");
-      } else if (v <= -998.0f) {
+      } else if (trait_missing(v)) {
         // The program reads such values as missing: say so in the trait file.
         p.measured = false;
         p.low = true;
@@ -654,7 +655,7 @@ struct Checker {
         if (p.value == -9.0f) ++minus9;
         else if (p.value == -99.0f) ++minus99;
         else if (p.value == 0.0f) ++zeros;
-        else if (p.value <= 998.0f) others.push_back(p.value);
+        else if (!trait_in_spike(p.value)) others.push_back(p.value);
       }
     if (opt.missing_code_given) return;
     if (minus9 > 0) data.suspects.push_back({"-9", minus9, "PLINK's missing-value code"});

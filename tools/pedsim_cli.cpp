@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "params/codes.h"
 #include "pedsim.h"
 #include "tool_files.h"
 #include "textio/textio.h"
@@ -155,7 +156,7 @@ int run_pedsim(const std::vector<std::string>& args, std::string& out, std::stri
         return need("SLOT=VALUE with a slot from 1 to 12");
       sets.emplace_back(static_cast<int>(slot), d);
     } else if (a == "--spike-value") {
-      if (!take() || !to_double(value, d) || static_cast<float>(d) <= 998.0f ||
+      if (!take() || !to_double(value, d) || !trait_in_spike(static_cast<float>(d)) ||
           value.find_first_of("xXnN") != std::string::npos)
         return need("a number above 998");
       opt.spike_text = value;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "params/codes.h"
 #include "pedsim.h"
 
 namespace pedseg::tools {
@@ -122,7 +123,7 @@ std::string check_params(const SimParams& p) {
   // below) and spike (above 998) values.
   const double reach = 3.0 * std::fabs(p.poly_effect) + 8.0 * std::sqrt(p.res_var);
   for (int g = 1; g <= 3; ++g)
-    if (std::fabs(p.mean[g]) + reach >= 998.0)
+    if (std::fabs(p.mean[g]) + reach >= static_cast<double>(TRAIT_SPIKE_LIMIT))
       return "means, polygenic effect and residual variance would give values at or beyond "
              "+-998, which the program reads as missing or spike";
   return {};

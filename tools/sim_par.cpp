@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "driver/params.h"
+#include "params/params.h"
 #include "pedsim.h"
 #include "textio/textio.h"
 
@@ -13,15 +13,9 @@ SimParams params_from_par_file(const std::string& name) {
   auto par = std::make_unique<ParamTable>();
   par->NPAR = NPAR_USED;
   READ_PARAMETERS(file, *par);
-  // Links as the program applies them: ascending, each copying the value its
-  // target holds at that moment.
-  for (int i = 1; i <= NPAR_USED; ++i) {
-    const int link = par->PAR_LINK[i];
-    if (link < 1 || link > PAR_SLOTS)
-      throw InputError{name + ": parameter " + std::to_string(i) + " is linked to " +
-                       std::to_string(link) + ", outside 1 to 20"};
-    if (link != i) par->PAR_VAL[i] = par->PAR_VAL[link];
-  }
+  // Links as the program applies them (READ_PARAMETERS refuses a link
+  // outside the table, so this cannot fail after it).
+  if (!apply_links(*par)) throw InputError{name + ": a parameter is linked outside 1 to 20"};
   SimParams p;
   for (int i = 1; i <= NPAR_USED; ++i) set_slot(p, i, par->PAR_VAL[i]);
   return p;

@@ -1,52 +1,17 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
+
+#include "params/codes.h"
 
 namespace pedseg {
 
 namespace {
-
-// -1.0E17 as a single-precision constant: ln LH at or below it is impossible.
-constexpr double IMPOSSIBLE_LH = -static_cast<double>(1.0E17f);  // -99999998430674944
-
-// Step 8: individuals of the analysed families with a measured trait
-// (>= -998) and in the spike (>= 998); a spike individual counts in both.
-void count_measured(RunTables& t) {
-  t.NMEAS = 0;
-  t.NSPIKE = 0;
-  const PedigreeTables& ped = t.ped;
-  for (int32_t f = 1; f <= ped.NFAM; ++f) {
-    for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i) {
-      if (ped.TRAIT[i] >= -998.0f) ++t.NMEAS;
-      if (ped.TRAIT[i] >= 998.0f) ++t.NSPIKE;
-    }
-  }
-}
-
-// Closes a file that is still open when the run ends by an exception (an
-// input error, a size stop or a write error), so that no handle outlives the
-// run; the exception already under way is the one reported.  A file closed
-// normally is not touched again.
-struct CloseOnExit {
-  OutputFile& out;
-  ~CloseOnExit() {
-    if (out.fp != nullptr && out.owns) std::fclose(out.fp);
-    out.fp = nullptr;
-  }
-};
-
-void validate_or_reject(const PedigreeTables& ped, OutputFile& diagnostics) {
-  std::vector<std::string> errors, warnings;
-  bool ok = validate_pedigree(ped, errors, warnings);
-  for (const std::string& w : warnings) write_text(diagnostics, "pedseg: warning: " + w + "\n");
-  if (ok) return;
-  std::string message = "the pedigree structure in iway.dat cannot be analysed:";
-  for (const std::string& e : errors) message += "\n  " + e;
-  throw InputError{message};
-}
 
 void write_sigma(const RunTables& t, OutputFile& sigma) {
   write_formatted(sigma, "('  Number of measured individuals =',I4)", {fmt_int(t.NMEAS)});
@@ -65,14 +30,14 @@ void write_sigma(const RunTables& t, OutputFile& sigma) {
 
 }  // namespace
 
-void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
+void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
+                  const RunOptions& options) {
   // 1-4: model sizes, parameter file, error log.
   t.poly.NLOCI = 3;
   t.poly.NCLASS = 7;
   InputFile par_inp = open_input("par.inp");
   OutputFile par_err;
   open_output(par_err, "par.err");
-  CloseOnExit par_err_guard{par_err};
   t.par.NPAR = NPAR_USED;
   READ_PARAMETERS(par_inp, t.par);
   par_inp = InputFile{};
@@ -83,18 +48,20 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
 
   // 7: pedigree and traits, then the structural checks.
   READ_PEDIGREE(t.par.TRAIT_FILE_NAME, t.ped, console);
-  validate_or_reject(t.ped, diagnostics);
+  validate_or_reject(t.ped, diagnostics, "pedseg");
 
   // 8-9: counts.
-  count_measured(t);
+  count_measured(t.ped, t.NMEAS, t.NSPIKE);
   write_free(console, {fmt_text("Number of measured individuals ="), fmt_int(t.NMEAS)});
   write_free(console, {fmt_text("Number of individuals in spike ="), fmt_int(t.NSPIKE)});
 
   // 10-12: the evaluation at the starting values.
-  LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1};
+  std::unique_ptr<LikelihoodEngine> engine;
+  if (!options.plain_likelihood) engine = std::make_unique<LikelihoodEngine>(t.ped, t.poly);
+  LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1, engine.get()};
   SAMPLE_LOGLIK(ctx, t.INIT_LH);
   write_formatted(console, "(' initial LH=',e15.8)", {fmt_real(t.INIT_LH)});
-  if (t.INIT_LH <= IMPOSSIBLE_LH) {
+  if (impossible_lh(t.INIT_LH)) {
     close_output(par_err);
     return;
   }
@@ -104,38 +71,40 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics) {
   write_free(console, {fmt_text("MAX="), fmt_int(ctx.LH_MODE)});
   OutputFile max_dat;
   open_output(max_dat, "max.dat");
-  CloseOnExit max_dat_guard{max_dat};
   SearchOutputs outs{max_dat, console, par_err};
-  const int32_t npar = t.par.NPAR;
-  const double eps = SEARCH_EPS, pull = SEARCH_PULL, rtol = SEARCH_RTOL;
+  SearchSettings settings;
 #ifdef PEDSEG_FUZZ_MAXIT
-  const int32_t maxit = PEDSEG_FUZZ_MAXIT, print = SEARCH_PRINT;  // fuzz builds: short searches
-#else
-  const int32_t maxit = SEARCH_MAXIT, print = SEARCH_PRINT;
+  settings.max_iterations = PEDSEG_FUZZ_MAXIT;  // fuzz builds: short searches
 #endif
-  Objective objective = [&ctx](double& ll) { SAMPLE_LOGLIK(ctx, ll); };
-  DIRECT_SEARCH(npar, eps, pull, rtol, maxit, print, objective, t.par, t.search, outs);
+  const Objective objective = [&ctx](ParamTable&) {
+    double ll = 0.0;
+    SAMPLE_LOGLIK(ctx, ll);
+    return ll;
+  };
+  t.search = search_with_reports(t.par.NPAR, settings, objective, t.par, outs);
   close_output(max_dat);
 
   // 16-18: results.
   OutputFile sigma;
   open_output(sigma, "sigma.dat");
-  CloseOnExit sigma_guard{sigma};
   write_sigma(t, sigma);
   close_output(sigma);
   close_output(par_err);
   write_free(console, {fmt_text("**** END OF PROGRAM ****")});
 }
 
-int pedseg_main() {
-  // One instance of every table for the whole process; on the heap, since
-  // its initialised members would otherwise put 30 MB into the executable.
-  auto tables = std::make_unique<RunTables>();
+int pedseg_main() { return pedseg_main(RunOptions{}); }
+
+int pedseg_main(const RunOptions& options) {
   OutputFile console = output_stream(stdout, "standard output");
   OutputFile diagnostics = output_stream(stderr, "standard error");
   int status = 0;
   try {
-    run_analysis(*tables, console, diagnostics);
+    // One instance of every table for the whole process; on the heap, since
+    // its initialised members would otherwise put 30 MB into the executable.
+    // Allocated here, where running out of memory is reported.
+    auto tables = std::make_unique<RunTables>();
+    run_analysis(*tables, console, diagnostics, options);
     std::fflush(stdout);
     if (std::ferror(stdout)) throw WriteError{"cannot write to standard output"};
   } catch (const InputError& e) {
@@ -150,6 +119,14 @@ int pedseg_main() {
     std::fflush(stdout);
     std::fprintf(stderr, "pedseg: write error: %s\n", e.message.c_str());
     status = EXIT_WRITE_ERROR;
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "pedseg: out of memory\n");
+    status = EXIT_INTERNAL_ERROR;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "pedseg: internal error: %s\n", e.what());
+    status = EXIT_INTERNAL_ERROR;
   }
   return status;
 }

@@ -1,6 +1,7 @@
 // The figures of a fit.
 
 #include "figures/figures.h"
+#include "params/codes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,8 +21,8 @@ const char* const BAR_COLOUR = "#c8c8c8";
 // in the spike above 998.
 enum class TraitKind { missing, spike, value };
 TraitKind trait_kind(float y) {
-  if (y <= -998.0f) return TraitKind::missing;
-  if (y > 998.0f) return TraitKind::spike;
+  if (trait_missing(y)) return TraitKind::missing;
+  if (trait_in_spike(y)) return TraitKind::spike;
   return TraitKind::value;
 }
 

@@ -7,17 +7,13 @@
 
 #include "likelihood/likelihood.h"
 
-#include "likelihood/fast.h"
+#include "likelihood/engine.h"
 
 #include <cmath>
 
 namespace pedseg {
 
 namespace {
-
-// A trait counts as measured only above this value (compared in single
-// precision).
-constexpr float MISSING_LIMIT = -998.0f;
 
 // Entry at list position `pos` (1 = first parent, 2 = second parent, 3... =
 // children) of the member list that starts at NUC_MEMBERS position `first`.
@@ -224,7 +220,7 @@ void INIT_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
   //    the prior alone when missing; they are not flagged.
   for (int32_t d = 1; d <= n_f; ++d) {
     if (work.IND_DONE[d] == 1) continue;
-    if (ped.TRAIT[ped.PED_START[f] + d] > MISSING_LIMIT) {
+    if (trait_above_missing(ped.TRAIT[ped.PED_START[f] + d])) {
       set_array(f, d, true, ped, model, poly, work);
     } else {
       for (int32_t g = 1; g <= 3; ++g) {
@@ -333,12 +329,13 @@ void SAMPLE_LOGLIK(LikelihoodContext& ctx, double& LL) {
   } else {
     SET_MODEL_INITIAL(ctx.par, ctx.model, ctx.par_err, MODEL_STATUS);
   }
-  if (MODEL_STATUS + static_cast<double>(1.0E18f) <= 0.0) {
+  if (MODEL_STATUS <= LH_SENTINEL) {
     LL = LH_SENTINEL;
     return;
   }
-  if (likelihood_kernel() == LikKernel::Fast) {
-    FAMILIES_LOGLIK_FAST(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
+  if (ctx.engine != nullptr) {
+    ctx.ped.NFAM = ctx.ped.PED_START[0];  // as the plain loop sets it
+    LL = ctx.engine->families_loglik(ctx.model);
   } else {
     FAMILIES_LOGLIK(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
   }

@@ -4,12 +4,15 @@
 
 #include <cstdint>
 
-#include "driver/params.h"
+#include "params/codes.h"
+#include "params/params.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"
 #include "textio/textio.h"
 
 namespace pedseg {
+
+class LikelihoodEngine;
 
 // 1.0E-17 as a single-precision constant: a loose individual whose summed
 // array is at or below it makes the evaluation impossible.
@@ -38,6 +41,7 @@ struct LikelihoodContext {
   LikWork& work;
   OutputFile& par_err;   // messages of the initial mapping
   int32_t LH_MODE = -1;  // 1: search mapping, otherwise the initial one
+  LikelihoodEngine* engine = nullptr;  // the family loop; nullptr: the plain one
 };
 
 // Sets up the arrays of family f (children, parents, loose individuals).
@@ -56,6 +60,12 @@ void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
 // not finite (a likelihood that vanished inside the peeling).
 void FAMILIES_LOGLIK(PedigreeTables& ped, const ModelQuantities& model, const PolyTables& poly,
                      LikWork& work, double& LL);
+
+// The plain term of one family with a non-zero weight and n_f > 0: set-up,
+// peeling and the loose individuals' terms.  `floor_hit` is set when a loose
+// individual's summed array is at or below LIK_FLOOR (T is then undefined).
+void FAMILY_TERM_PLAIN(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
+                       const PolyTables& poly, LikWork& work, double& T, bool& floor_hit);
 
 // The objective: the sample ln LH at the point in the parameter table, or
 // LH_SENTINEL for an impossible point (a rejected mapping, a loose

@@ -14,27 +14,7 @@ constexpr const char* BOUND_FORMAT =
     "' GR=',E11.4)";
 constexpr const char* FREQ_FORMAT = "(' ERROR: P1=',E11.4)";
 
-// Parameters taken part in the mapping: slots 1..NPAR, never beyond the table.
-int used_slots(const ParamTable& par) { return std::clamp<int>(par.NPAR, 0, PAR_SLOTS); }
-
 const char* label_of(int i) { return (i >= 1 && i <= 16) ? PAR_LABEL[i] : "     "; }
-
-// Ascending pass: a linked parameter copies its target as it stands now (a
-// lower-numbered target already replaced in this pass, a higher one not yet)
-// and stops being free.  Returns false for a link outside the table, which
-// READ_PARAMETERS already refuses; the point is then rejected rather than
-// reading outside the 20 slots.
-bool apply_links(ParamTable& par) {
-  const int n = used_slots(par);
-  for (int i = 1; i <= n; ++i) {
-    const int32_t j = par.PAR_LINK[i];
-    if (j == i) continue;
-    if (j < 1 || j > PAR_SLOTS) return false;
-    par.PAR_VAL[i] = par.PAR_VAL[j];
-    par.PAR_EST[i] = 0;
-  }
-  return true;
-}
 
 // Genotype frequencies in Hardy-Weinberg proportions; genotype 1 takes the
 // remainder from 1.

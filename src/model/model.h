@@ -4,13 +4,12 @@
 
 #include <cstdint>
 
-#include "driver/params.h"
+#include "params/codes.h"
+#include "params/params.h"
 #include "textio/textio.h"
 
 namespace pedseg {
 
-// -1.0E18 as a single-precision constant: the ln LH of an impossible point.
-inline constexpr double LH_SENTINEL = static_cast<double>(-1.0E18f);  // -9.999999843067494E17
 // 1.0E-6 as a single-precision constant: how far a value on a bound is moved.
 inline constexpr double BOUND_NUDGE = static_cast<double>(1.0E-6f);   // 9.999999974752427E-07
 

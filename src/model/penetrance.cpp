@@ -9,8 +9,8 @@ namespace pedseg {
 double PENETRANCE(const float* TRAIT, const ModelQuantities& model, int32_t i, int32_t g,
                   int32_t k) {
   const float y = TRAIT[i];
-  if (y <= -998.0f) return 1.0;
-  if (y > 998.0f) return model.SPIKE_PROB[g];
+  if (trait_missing(y)) return 1.0;
+  if (trait_in_spike(y)) return model.SPIKE_PROB[g];
   // No density exists without a positive variance.
   if (model.RES_VAR <= 0.0) return 0.0;
   const double mean = static_cast<double>(k - 4) * model.POLY_EFFECT + model.GEN_MEAN[g];

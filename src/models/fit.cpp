@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "likelihood/fast.h"
+#include "likelihood/engine.h"
+#include "params/codes.h"
 #include "search/search.h"
 
 namespace pedseg {
@@ -20,33 +21,19 @@ void load_sample(SampleTables& s, OutputFile& diagnostics, const std::string& pr
   std::string reader_lines;  // the reader's console line is pedseg's, not ours
   OutputFile reader_console = output_memory(reader_lines, "console");
   READ_PEDIGREE(s.par.TRAIT_FILE_NAME, *s.ped, reader_console);
-  std::vector<std::string> errors, warnings;
-  const bool ok = validate_pedigree(*s.ped, errors, warnings);
-  for (const std::string& w : warnings) write_text(diagnostics, program + ": warning: " + w + "\n");
-  if (!ok) {
-    std::string message = "the pedigree structure in iway.dat cannot be analysed:";
-    for (const std::string& e : errors) message += "\n  " + e;
-    throw InputError{message};
-  }
-  const PedigreeTables& ped = *s.ped;
-  s.NMEAS = s.NSPIKE = 0;
-  for (int32_t f = 1; f <= ped.NFAM; ++f) {
-    for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i) {
-      if (ped.TRAIT[i] >= -998.0f) ++s.NMEAS;
-      if (ped.TRAIT[i] >= 998.0f) ++s.NSPIKE;
-    }
-  }
+  validate_or_reject(*s.ped, diagnostics, program);
+  count_measured(*s.ped, s.NMEAS, s.NSPIKE);
 }
 
-Fitter::Fitter(SampleTables& sample, int32_t threads) : sample_(sample) {
-  set_likelihood_threads(threads);
-}
+Fitter::Fitter(SampleTables& sample, int32_t threads)
+    : sample_(sample),
+      engine_(std::make_unique<LikelihoodEngine>(*sample.ped, sample.poly, threads)) {}
+
+Fitter::~Fitter() = default;
 
 double Fitter::families(const ModelQuantities& model) {
   ++evaluations_;
-  double LL = 0.0;
-  FAMILIES_LOGLIK_FAST(*sample_.ped, model, sample_.poly, *sample_.work, LL);
-  return LL;
+  return engine_->families_loglik(model);
 }
 
 namespace {
@@ -68,7 +55,7 @@ double Fitter::evaluate(ParamTable& par, TransRule rule) {
   ModelQuantities m;
   double status = 1.0;
   SET_MODEL_SEARCH(par, m, status);
-  if (status + static_cast<double>(1.0E18f) <= 0.0) return LH_SENTINEL;
+  if (impossible_lh(status)) return LH_SENTINEL;
   apply_rule(par, rule, m);
   return families(m);
 }
@@ -78,7 +65,7 @@ double Fitter::evaluate_initial(ParamTable& par, TransRule rule, std::string& me
   double status = 1.0;
   OutputFile err = output_memory(messages, "par.err");
   SET_MODEL_INITIAL(par, m, err, status);
-  if (status + static_cast<double>(1.0E18f) <= 0.0) return LH_SENTINEL;
+  if (impossible_lh(status)) return LH_SENTINEL;
   apply_rule(par, rule, m);
   return families(m);
 }
@@ -87,7 +74,7 @@ bool Fitter::quantities(ParamTable par, TransRule rule, ModelQuantities& model) 
   model = ModelQuantities{};
   double status = 1.0;
   SET_MODEL_SEARCH(par, model, status);
-  if (status + static_cast<double>(1.0E18f) <= 0.0) return false;
+  if (impossible_lh(status)) return false;
   apply_rule(par, rule, model);
   return true;
 }
@@ -95,41 +82,29 @@ bool Fitter::quantities(ParamTable par, TransRule rule, ModelQuantities& model) 
 SearchRun Fitter::search(ParamTable& par, TransRule rule, const FitProgress& progress) {
   SearchRun run;
   const double initial = evaluate_initial(par, rule, run.messages);
-  if (initial <= -static_cast<double>(1.0E17f)) {
+  if (impossible_lh(initial)) {
     run.impossible_start = true;
     run.lnL = initial;
     return run;
   }
-  std::string max_dat_text, console_text;
-  OutputFile max_dat = output_memory(max_dat_text, "max.dat");
-  OutputFile console = output_memory(console_text, "console");
-  OutputFile par_err = output_memory(run.messages, "par.err");
-  SearchOutputs outs{max_dat, console, par_err};
   double best = initial;
   int32_t count = 0;
-  Objective objective = [&](double& ll) {
-    ll = evaluate(par, rule);
+  const Objective objective = [&](ParamTable& point) {
+    const double ll = evaluate(point, rule);
     ++count;
     if (ll > best) best = ll;
     if (progress) progress(count, best);
-    // The console line of every iteration is not wanted: keep the buffer small.
-    console_text.clear();
+    return ll;
   };
-  SearchResults results;
-  const int32_t npar = par.NPAR;
-  const int32_t print = 0;
+  SearchSettings settings;
 #ifdef PEDSEG_FUZZ_MAXIT
-  const int32_t maxit = PEDSEG_FUZZ_MAXIT;
-#else
-  const int32_t maxit = SEARCH_MAXIT;
+  settings.max_iterations = PEDSEG_FUZZ_MAXIT;
 #endif
-  const size_t before = run.messages.size();
-  DIRECT_SEARCH(npar, SEARCH_EPS, SEARCH_PULL, SEARCH_RTOL, maxit, print, objective, par, results,
-                outs);
+  const SearchResults results = DIRECT_SEARCH(par.NPAR, settings, objective, par);
   run.lnL = results.BEST_LH;
   run.iterations = results.ITER_COUNT;
   run.evaluations = results.EVAL_COUNT;
-  run.iteration_limit = run.messages.find("MAXIMUM NOT FOUND", before) != std::string::npos;
+  run.iteration_limit = results.outcome == SearchOutcome::IterationLimit;
   return run;
 }
 

@@ -8,12 +8,14 @@
 #include <memory>
 #include <string>
 
-#include "driver/params.h"
+#include "params/params.h"
 #include "likelihood/likelihood.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"
 
 namespace pedseg {
+
+class LikelihoodEngine;
 
 // How the transmission table follows the parameter table: as the mapping
 // builds it (Mendelian unless a tau is free), rebuilt at every evaluation
@@ -52,7 +54,11 @@ struct SearchRun {
 // Evaluates ln LH on one sample.  Not safe to share between threads.
 class Fitter {
  public:
+  // threads: of this fitter's likelihood engine; 0 for the default.
   Fitter(SampleTables& sample, int32_t threads);
+  ~Fitter();
+  Fitter(const Fitter&) = delete;
+  Fitter& operator=(const Fitter&) = delete;
 
   // ln LH at the point of `par` with the search mapping (links applied,
   // flags of linked parameters cleared); LH_SENTINEL for an impossible point.
@@ -76,6 +82,7 @@ class Fitter {
   double families(const ModelQuantities& model);
 
   SampleTables& sample_;
+  std::unique_ptr<LikelihoodEngine> engine_;
   int64_t evaluations_ = 0;
 };
 

@@ -1,4 +1,5 @@
 #include "models/models.h"
+#include "params/codes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -97,7 +98,7 @@ std::vector<float> sorted_traits(const SampleTables& s) {
   const PedigreeTables& ped = *s.ped;
   for (int32_t f = 1; f <= ped.NFAM; ++f)
     for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i)
-      if (ped.TRAIT[i] > -998.0f && ped.TRAIT[i] <= 998.0f) v.push_back(ped.TRAIT[i]);
+      if (trait_above_missing(ped.TRAIT[i]) && !trait_in_spike(ped.TRAIT[i])) v.push_back(ped.TRAIT[i]);
   std::sort(v.begin(), v.end());
   return v;
 }
@@ -306,7 +307,7 @@ class ModelFitter {
         continue;
       tried.push_back(t);
       Fitted f = search(kind, t, "start " + std::to_string(k));
-      if (f.lnL <= -static_cast<double>(1.0E17f)) {
+      if (impossible_lh(f.lnL)) {
         any_impossible = true;
         continue;
       }

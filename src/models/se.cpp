@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "models/models.h"
+#include "params/codes.h"
 
 namespace pedseg {
 
@@ -43,7 +44,7 @@ void standard_errors(Fitter& fitter, ModelResult& r) {
     if (a >= 0) t.PAR_VAL[slots[a]] += da;
     if (b >= 0) t.PAR_VAL[slots[b]] += db;
     const double v = fitter.evaluate(t, rule);
-    if (v <= -static_cast<double>(1.0E17f)) impossible = true;
+    if (impossible_lh(v)) impossible = true;
     return v;
   };
   const double f0 = f(-1, 0.0, -1, 0.0);

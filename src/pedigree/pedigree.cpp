@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "params/params.h"
+
 namespace pedseg {
 
 namespace {
@@ -89,12 +91,6 @@ void read_traits(InputFile& traits, PedigreeTables& ped) {
   end_record(rec);
 }
 
-std::string name_from_field(const char (&field)[16]) {
-  int len = 16;
-  while (len > 0 && field[len - 1] == ' ') --len;
-  return std::string(field, static_cast<size_t>(len));
-}
-
 void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped, OutputFile& console) {
   {
     InputFile iway = open_input("iway.dat");
@@ -102,7 +98,7 @@ void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped, Outpu
   }
   write_free(console, {fmt_int(ped.NIND)});
   {
-    InputFile traits = open_input(name_from_field(TRAIT_FILE_NAME));
+    InputFile traits = open_input(trait_file_name(TRAIT_FILE_NAME));
     read_traits(traits, ped);
   }
   derive_weights(ped);

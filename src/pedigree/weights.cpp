@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "params/codes.h"
 #include "pedigree/pedigree.h"
 
 namespace pedseg {
@@ -21,7 +22,7 @@ void derive_weights(PedigreeTables& ped) {
     if (lo < 1 || hi > N_SIZE) continue;  // outside the table
     int32_t c = 0;
     for (int64_t i = lo; i <= hi; ++i) {
-      if (ped.TRAIT[i] >= -998.0f) ++c;
+      if (trait_counts_measured(ped.TRAIT[i])) ++c;
     }
     if (c > 0) ped.PED_WEIGHT[f] = 1.0 / static_cast<double>(c);
   }

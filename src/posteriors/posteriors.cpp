@@ -14,6 +14,7 @@
 // likelihood computes for it.
 
 #include "posteriors/posteriors.h"
+#include "params/codes.h"
 
 #include <array>
 #include <cmath>
@@ -390,7 +391,7 @@ std::string posteriors_tsv(const PedigreeTables& ped, const PosteriorTable& post
       if (static_cast<size_t>(i) < ids.size()) out += ids[i].family + '\t' + ids[i].individual;
       else out += '\t';
       out += '\t';
-      if (ped.TRAIT[i] > -998.0f) {
+      if (trait_above_missing(ped.TRAIT[i])) {
         // The shortest text that reads back as the same single-precision value.
         for (int digits = 6; digits <= 9; ++digits) {
           std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(ped.TRAIT[i]));

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/params.h"
+#include "params/params.h"
 
 namespace pedseg {
 

@@ -5,35 +5,24 @@
 
 #include <cmath>
 
+#include "params/codes.h"
+
 namespace pedseg {
 
 namespace {
 
-constexpr int BASE_CAPACITY = 30;  // room of the base point
 constexpr int PULL_BACKS = 10;     // failed pattern points before giving up
 
 // Single-precision constants, used at their widened double values.
-constexpr double LH_FLOOR = static_cast<double>(-1.0E18f);    // -999999984306749440
-constexpr double LH_LIMIT = static_cast<double>(1.0E17f);     // 99999998430674944
 constexpr double BOUND_MARGIN = static_cast<double>(1.0E-17f);  // 9.99999983775159E-18
 constexpr double MIN_STEP = static_cast<double>(1.0E-6f);     // 9.999999974752427E-07
-
-constexpr const char* FMT_PROGRESS_COUNTS =
-    "(1X,'number of iterations =',I4,                         \t/' number of functions =',I6,                                      /1X, 'ln LH =',E20.8)";
-constexpr const char* FMT_PROGRESS_TITLES =
-    "(8X,'parameter',7X,'step',15X,'parameter',7X,'step')";
-constexpr const char* FMT_PROGRESS_SLOTS = "(1X,I2,1X,2E15.6,3X,I2,1X,2E15.6)";
-constexpr const char* FMT_NOT_FOUND = "(1X,'MAXIMUM NOT FOUND')";
-constexpr const char* FMT_TOO_MANY = "(' Number of estimated param.>30')";
-// The table has 20 slots: a larger N would reach outside it.
-constexpr const char* FMT_OUTSIDE_TABLE = "(' Number of estimated param.>20')";
 
 // The search ends on the point the table holds: the last one evaluated, or,
 // when that point is impossible, the base point with its ln LH.
 void settle_on_last_point(double TRIAL_LH, double CUR_LH, const double* BASE_VAL,
                           int32_t N, ParamTable& par, SearchResults& results) {
   results.BEST_LH = TRIAL_LH;
-  if (!(TRIAL_LH > LH_FLOOR)) {
+  if (!(TRIAL_LH > LH_SENTINEL)) {
     results.BEST_LH = CUR_LH;
     for (int32_t i = 1; i <= N; ++i) par.PAR_VAL[i] = BASE_VAL[i];
   }
@@ -41,40 +30,26 @@ void settle_on_last_point(double TRIAL_LH, double CUR_LH, const double* BASE_VAL
 
 }  // namespace
 
-void write_progress_block(OutputFile& max_dat, int32_t ITER_COUNT, int32_t EVAL_COUNT,
-                          double shown_lh, const ParamTable& par) {
-  write_formatted(max_dat, FMT_PROGRESS_COUNTS,
-                  {fmt_int(ITER_COUNT), fmt_int(EVAL_COUNT), fmt_real(shown_lh)});
-  write_formatted(max_dat, FMT_PROGRESS_TITLES, {});
-  for (int j = 1; j <= 10; ++j) {
-    write_formatted(max_dat, FMT_PROGRESS_SLOTS,
-                    {fmt_int(j), fmt_real(par.PAR_VAL[j]), fmt_real(par.PAR_STEP[j]),
-                     fmt_int(j + 10), fmt_real(par.PAR_VAL[j + 10]),
-                     fmt_real(par.PAR_STEP[j + 10])});
-  }
-}
-
-void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
-                   const double& rtol, const int32_t& maxit, const int32_t& print,
-                   const Objective& objective, ParamTable& par, SearchResults& results,
-                   SearchOutputs& out) {
+SearchResults DIRECT_SEARCH(int32_t N, const SearchSettings& settings, const Objective& objective,
+                            ParamTable& par, const ProgressCallback& progress) {
+  const double eps = settings.gain_threshold;
+  const double pull = settings.pull;
+  const double rtol = settings.rel_tol;
+  const int32_t maxit = settings.max_iterations;
+  SearchResults results;
   // Start.
   // 1. Nothing to search.
-  if (N < 1) return;
-  // 2. More parameters than the base point holds.
-  if (N > BASE_CAPACITY) {
-    write_formatted(out.par_err, FMT_TOO_MANY, {});
-    return;
-  }
-  // Slots beyond the table's 20 do not exist; refuse rather than read past it.
-  if (N > PAR_SLOTS) {
-    write_formatted(out.par_err, FMT_OUTSIDE_TABLE, {});
-    return;
+  if (N < 1) return results;
+  // 2. More parameters than the base point holds, or than the table's 20
+  // slots (refused rather than read past).
+  if (N > SEARCH_BASE_CAPACITY || N > PAR_SLOTS) {
+    results.outcome = SearchOutcome::TooManyParameters;
+    return results;
   }
 
   // 3. Counters, base point and the number of free parameters.  The flags
   // are summed in 64 bits so that absurd flag values cannot overflow.
-  double BASE_VAL[BASE_CAPACITY + 1] = {};
+  double BASE_VAL[SEARCH_BASE_CAPACITY + 1] = {};
   results.ITER_COUNT = 0;
   results.EVAL_COUNT = 1;
   int64_t NFREE = 0;
@@ -84,23 +59,23 @@ void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
   }
 
   // 4. The start point.
-  double CUR_LH = 0.0;
-  objective(CUR_LH);
+  double CUR_LH = objective(par);
 
   // 5. Impossible start point.  BEST_LH reports the value found there rather
   // than a 0 that belongs to no point.
-  if (CUR_LH + LH_LIMIT <= 0.0) {
+  if (impossible_lh(CUR_LH)) {
     results.BEST_LH = CUR_LH;
-    return;
+    results.outcome = SearchOutcome::ImpossibleStart;
+    return results;
   }
 
   // 6.
-  double PREV_LH = LH_FLOOR;
+  double PREV_LH = LH_SENTINEL;
   int32_t HALVE_STEPS = 0;
   double TRIAL_LH = 0.0;
 
   auto evaluate = [&]() {
-    objective(TRIAL_LH);
+    TRIAL_LH = objective(par);
     results.EVAL_COUNT += 1;
   };
 
@@ -197,26 +172,23 @@ void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
     // 11. Iteration limit.
     results.ITER_COUNT += 1;
     if (results.ITER_COUNT > maxit) {
-      write_formatted(out.par_err, FMT_NOT_FOUND, {});
       // BEST_LH is the ln LH of the point left in the table, settled as at
       // the end of a converged search, instead of staying 0; ITER_COUNT is
       // not advanced again.
       settle_on_last_point(TRIAL_LH, CUR_LH, BASE_VAL, N, par, results);
-      return;
+      results.outcome = SearchOutcome::IterationLimit;
+      return results;
     }
 
-    // 12. Progress block.
-    if (print != 0) {
-      const double shown = TRIAL_LH > CUR_LH ? TRIAL_LH : CUR_LH;
-      write_progress_block(out.max_dat, results.ITER_COUNT, results.EVAL_COUNT, shown, par);
-    }
+    // 12. The ln LH of the progress report.
+    const double shown = TRIAL_LH > CUR_LH ? TRIAL_LH : CUR_LH;
 
     // 13. Update.  The next iteration starts from the last point evaluated.
-    if (TRIAL_LH + LH_LIMIT > 0.0) CUR_LH = TRIAL_LH;
+    if (TRIAL_LH > -IMPOSSIBLE_LH_LIMIT) CUR_LH = TRIAL_LH;
     PREV_LH = CUR_LH;
 
-    // 14.
-    write_free(out.console, {fmt_real(CUR_LH)});
+    // 14. Progress.
+    if (progress) progress(SearchProgress{results.ITER_COUNT, results.EVAL_COUNT, shown, CUR_LH, par});
   }
 
   // Finish.
@@ -224,6 +196,8 @@ void DIRECT_SEARCH(const int32_t& N, const double& eps, const double& pull,
   settle_on_last_point(TRIAL_LH, CUR_LH, BASE_VAL, N, par, results);
   // 17.
   results.ITER_COUNT += 1;
+  results.outcome = SearchOutcome::Converged;
+  return results;
 }
 
 }  // namespace pedseg

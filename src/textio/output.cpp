@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "textio/textio.h"
 
@@ -16,7 +17,37 @@ namespace {
   throw WriteError{message};
 }
 
+// Closes an owned stream without a check (see the destructor).
+void abandon(OutputFile& out) {
+  if (out.fp != nullptr && out.owns) std::fclose(out.fp);
+  out.fp = nullptr;
+  out.owns = false;
+}
+
 }  // namespace
+
+OutputFile::~OutputFile() { abandon(*this); }
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : name(std::move(other.name)), fp(other.fp), owns(other.owns), memory(other.memory) {
+  other.fp = nullptr;
+  other.owns = false;
+  other.memory = nullptr;
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    abandon(*this);
+    name = std::move(other.name);
+    fp = other.fp;
+    owns = other.owns;
+    memory = other.memory;
+    other.fp = nullptr;
+    other.owns = false;
+    other.memory = nullptr;
+  }
+  return *this;
+}
 
 void open_output(OutputFile& out, const std::string& name) {
   // "w" creates the file or empties an existing one: no line of an earlier
@@ -28,6 +59,7 @@ void open_output(OutputFile& out, const std::string& name) {
     failed.name = name;
     write_failed(failed, "the file cannot be created or opened for writing", errno);
   }
+  abandon(out);
   out.name = name;
   out.fp = fp;
   out.owns = true;

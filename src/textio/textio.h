@@ -18,6 +18,7 @@ namespace pedseg {
 constexpr int EXIT_INPUT_ERROR = 2;  // unreadable, missing or malformed input
 constexpr int EXIT_SIZE_STOP = 3;    // a size limit of the program exceeded
 constexpr int EXIT_WRITE_ERROR = 4;  // an output file could not be written
+constexpr int EXIT_INTERNAL_ERROR = 5;  // out of memory, or a fault of the program
 
 // Input error: `message` is the whole diagnostic and names the file.
 struct InputError {
@@ -102,11 +103,22 @@ void end_record(RecordReader& rec);
 // Output files.  Every file the program writes goes through OutputFile, so
 // that a failed write or close is never silent.
 
+//
+// A file still open when its OutputFile ends (a run ended by an exception)
+// is closed without a check: the exception under way is the one reported.
+// Move-only, so that exactly one object closes each file.
 struct OutputFile {
   std::string name;              // as shown in diagnostics
   FILE* fp = nullptr;            // open stream, or nullptr
   bool owns = false;             // fclose on close
   std::string* memory = nullptr; // when set, text is appended here instead
+
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
 };
 
 // Creates the file or empties an existing one (par.err, max.dat, sigma.dat).

@@ -79,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ParamTable par = s.par;
   std::string messages;
   OutputFile par_err = output_memory(messages, "par.err");
-  LikelihoodContext ctx{par, s.model, s.poly, ped, *s.work, par_err, 1};
+  LikelihoodEngine engine(ped, s.poly, 1);
+  LikelihoodContext ctx{par, s.model, s.poly, ped, *s.work, par_err, 1, &engine};
   double ll = 0.0;
   SAMPLE_LOGLIK(ctx, ll);
   check(ll == ll, "the sample ln LH is not a number");

@@ -146,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   check(open_files() == files_before, "a file is left open after a run");
-  if (t.INIT_LH <= -static_cast<double>(1.0E17f)) {
+  if (impossible_lh(t.INIT_LH)) {
     check(unchanged("max.dat") && unchanged("sigma.dat"), "an early stop changed the results");
     check(console_text.find("END OF PROGRAM") == std::string::npos, "early stop printed the end");
     return 0;

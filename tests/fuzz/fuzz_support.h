@@ -9,7 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/params.h"
+#include "params/params.h"
+#include "likelihood/engine.h"
 #include "likelihood/likelihood.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"

@@ -1,14 +1,17 @@
-// The fast family loop against the plain one: every family term, every
-// floor decision and the total must be the same bits, on random pedigrees,
-// at ordinary and extreme parameter points, with any number of threads.
+// The likelihood engine against the plain family loop: every family term,
+// every floor decision and the total must be the same bits, on random
+// pedigrees, at ordinary and extreme parameter points, with any number of
+// threads, and with several engines in one process.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 
-#include "likelihood/fast.h"
+#include "likelihood/engine.h"
 #include "likelihood/lik_fixture.h"
 
 namespace {
@@ -33,10 +36,18 @@ std::string bits(double a) {
   return buf;
 }
 
-// Compares the fast loop with 1, 2 and 3 threads against the plain loop on
-// the tables of `t`.  `expect_plain` is the number of families that must go
-// to the plain code (so that the comparison really exercises the kernels).
-void expect_same(liktest::Tables& t, const std::string& what, int expect_plain = 0) {
+// Compares an engine with 1, 2 and 3 threads against the plain loop on the
+// tables of `t`: `engine` when given (built on these tables, so that work
+// kept from its earlier evaluations is exercised), otherwise a new one.
+// `expect_plain` is the number of families that must go to the plain code
+// (so that the comparison really exercises the kernels).
+void expect_same(liktest::Tables& t, const std::string& what, int expect_plain = 0,
+                 pedseg::LikelihoodEngine* engine = nullptr) {
+  std::unique_ptr<pedseg::LikelihoodEngine> own;
+  if (engine == nullptr) {
+    own = std::make_unique<pedseg::LikelihoodEngine>(*t.ped, t.poly, 1);
+    engine = own.get();
+  }
   const pedseg::PedigreeTables& ped = *t.ped;
   const int nfam = ped.PED_START[0];
   std::vector<double> terms(nfam + 1, 0.0);
@@ -49,22 +60,20 @@ void expect_same(liktest::Tables& t, const std::string& what, int expect_plain =
   }
   const double plain = liktest::families_loglik(t);
   for (int threads : {1, 2, 3}) {
-    pedseg::set_likelihood_threads(threads);
-    double fast = 12345.0;
-    pedseg::FAMILIES_LOGLIK_FAST(*t.ped, t.model, t.poly, *t.work, fast);
+    engine->set_threads(threads);
+    const double fast = engine->families_loglik(t.model);
     ASSERT_TRUE(same_bits(fast, plain))
         << what << ", " << threads << " threads: " << bits(fast) << " vs " << bits(plain);
-    EXPECT_EQ(pedseg::fast_plain_families(), expect_plain) << what;
+    EXPECT_EQ(engine->plain_families(), expect_plain) << what;
     for (int f = 1; f <= nfam; ++f) {
       if (ped.PED_WEIGHT[f] == 0.0) continue;
-      ASSERT_EQ(pedseg::fast_family_floor(f), hits[f]) << what << ", family " << f;
+      ASSERT_EQ(engine->family_floor(f), hits[f]) << what << ", family " << f;
       if (hits[f]) continue;
-      ASSERT_TRUE(same_bits(pedseg::fast_family_term(f), terms[f]))
+      ASSERT_TRUE(same_bits(engine->family_term(f), terms[f]))
           << what << ", family " << f << ", " << threads << " threads: "
-          << bits(pedseg::fast_family_term(f)) << " vs " << bits(terms[f]);
+          << bits(engine->family_term(f)) << " vs " << bits(terms[f]);
     }
   }
-  pedseg::set_likelihood_threads(0);
 }
 
 std::vector<bf::Structure> random_sample(std::mt19937& rng, int nfam, int max_people) {
@@ -177,8 +186,9 @@ TEST_F(FastEqual, OddTraitValues) {
   expect_same(t, "odd traits");
 }
 
-// What is kept between evaluations (roles, penetrances) follows changes of
-// the parameters, the traits and the structure.
+// The penetrances kept between evaluations of one engine follow every move
+// of the parameters; an engine built on changed tables follows the traits
+// and the structure.
 TEST_F(FastEqual, KeptWorkFollowsChanges) {
   std::mt19937 rng(31);
   const double mendel[3] = {1.0, 0.5, 0.0};
@@ -186,24 +196,25 @@ TEST_F(FastEqual, KeptWorkFollowsChanges) {
   auto fams = random_sample(rng, 8, 16);
   bf::put_families(fams, *t.ped);
   use(program_model(0.3, 0.05, 1.0, 0.2, 0.8, mendel));
-  expect_same(t, "start");
+  pedseg::LikelihoodEngine engine(*t.ped, t.poly, 1);
+  expect_same(t, "start", 0, &engine);
   // Only q and the taus move: penetrances are reused.
   use(program_model(0.35, 0.05, 1.0, 0.2, 0.8, free1));
-  expect_same(t, "q and taus");
+  expect_same(t, "q and taus", 0, &engine);
   // One trait parameter moves.
   use(program_model(0.35, 0.05, 1.0, 0.2, 0.81, free1));
-  expect_same(t, "variance");
+  expect_same(t, "variance", 0, &engine);
   use(program_model(0.35, 0.05, 1.0, 0.25, 0.81, free1));
-  expect_same(t, "polygenic effect");
+  expect_same(t, "polygenic effect", 0, &engine);
   // One genotype's mean, then one genotype's spike probability.
   t.model.GEN_MEAN[2] += 0.125;
-  expect_same(t, "mean of genotype 2");
+  expect_same(t, "mean of genotype 2", 0, &engine);
   t.model.SPIKE_PROB[3] = 0.2;
-  expect_same(t, "spike probability of genotype 3");
+  expect_same(t, "spike probability of genotype 3", 0, &engine);
   t.model.GEN_MEAN[1] -= 0.25;
   t.model.SPIKE_PROB[1] = 0.0;
-  expect_same(t, "genotype 1");
-  // A trait value changes in place.
+  expect_same(t, "genotype 1", 0, &engine);
+  // A trait value changes in place (a new engine from here on).
   t.ped->TRAIT[3] = t.ped->TRAIT[3] + 0.5f;
   expect_same(t, "trait");
   // A different sample in the same tables.
@@ -277,10 +288,9 @@ TEST_F(FastEqual, FloorInAnyFamily) {
   bf::put_families(fams, *t.ped);
   use(m);
   expect_same(t, "floor");
-  double LL = 0.0;
-  pedseg::FAMILIES_LOGLIK_FAST(*t.ped, t.model, t.poly, *t.work, LL);
-  EXPECT_EQ(LL, pedseg::LH_SENTINEL);
-  EXPECT_TRUE(pedseg::fast_family_floor(2));
+  pedseg::LikelihoodEngine engine(*t.ped, t.poly);
+  EXPECT_EQ(engine.families_loglik(t.model), pedseg::LH_SENTINEL);
+  EXPECT_TRUE(engine.family_floor(2));
 }
 
 // Larger families (up to 60 people) exercise long sibling lists and deep
@@ -298,37 +308,88 @@ TEST_F(FastEqual, LargerFamiliesManyThreads) {
 
 namespace {
 
-// The thread count: OMP_NUM_THREADS when it is a positive number, otherwise
-// every core; an explicit setting wins.
-TEST(FastThreads, CountFromEnvironmentAndSetting) {
-  const char* old = std::getenv("OMP_NUM_THREADS");
-  const std::string kept = old ? old : "";
-  pedseg::set_likelihood_threads(0);
-  setenv("OMP_NUM_THREADS", "3", 1);
-  EXPECT_EQ(pedseg::likelihood_threads(), 3);
-  setenv("OMP_NUM_THREADS", "nonsense", 1);
-  const int cores = pedseg::likelihood_threads();
+// The program's class tables and a random sample of families.
+void fill(liktest::Tables& t, std::mt19937& rng, int nfam, int max_people) {
+  pedseg::BUILD_TRANS_POLY(t.poly);
+  pedseg::BUILD_POLY_PRIOR(t.poly);
+  bf::put_families(random_sample(rng, nfam, max_people), *t.ped);
+}
+
+// Sets an environment variable for one scope and restores it afterwards,
+// also when an assertion ends the test early.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value, 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  void set(const char* value) { setenv(name_, value, 1); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// The thread count of an engine: OMP_NUM_THREADS when it is a positive
+// number, otherwise every core; an explicit setting wins; never more threads
+// than families.
+TEST(EngineThreads, CountFromEnvironmentAndSetting) {
+  liktest::Tables t;
+  std::mt19937 rng(8);
+  fill(t, rng, 6, 8);
+  ScopedEnv env("OMP_NUM_THREADS", "3");
+  pedseg::LikelihoodEngine engine(*t.ped, t.poly);
+  EXPECT_EQ(engine.threads(), 3);
+  env.set("nonsense");
+  engine.set_threads(0);
+  const int cores = std::min(engine.threads(), 6);
   EXPECT_GE(cores, 1);
-  setenv("OMP_NUM_THREADS", "0", 1);
-  EXPECT_EQ(pedseg::likelihood_threads(), cores);
-  pedseg::set_likelihood_threads(5);
-  EXPECT_EQ(pedseg::likelihood_threads(), 5);
-  pedseg::set_likelihood_threads(0);
-  if (old) {
-    setenv("OMP_NUM_THREADS", kept.c_str(), 1);
-  } else {
-    unsetenv("OMP_NUM_THREADS");
+  env.set("0");
+  engine.set_threads(0);
+  EXPECT_EQ(engine.threads(), cores);
+  engine.set_threads(5);
+  EXPECT_EQ(engine.threads(), 5);
+  engine.set_threads(50);
+  EXPECT_EQ(engine.threads(), 6);
+}
+
+// Two engines on two pedigrees in one process, evaluated in turn at moving
+// points: each gives the bits of the plain loop on its own tables.
+TEST(EngineThreads, TwoEnginesDoNotDisturbEachOther) {
+  liktest::Tables a, b;
+  std::mt19937 rng(61);
+  fill(a, rng, 9, 14);
+  fill(b, rng, 7, 20);
+  pedseg::LikelihoodEngine ea(*a.ped, a.poly, 2), eb(*b.ped, b.poly, 1);
+  const double mendel[3] = {1.0, 0.5, 0.0};
+  for (int i = 0; i < 6; ++i) {
+    liktest::Tables& t = i % 2 == 0 ? a : b;
+    pedseg::LikelihoodEngine& e = i % 2 == 0 ? ea : eb;
+    bf::Model m = program_model(0.2 + 0.05 * i, 0.02, 1.0 + 0.1 * (i / 2), 0.2, 0.8, mendel);
+    bf::model_to_tables(m, t.model, t.poly);
+    pedseg::BUILD_TRANS_POLY(t.poly);
+    pedseg::BUILD_POLY_PRIOR(t.poly);
+    const double fast = e.families_loglik(t.model);
+    const double plain = liktest::families_loglik(t);
+    ASSERT_TRUE(same_bits(fast, plain)) << "evaluation " << i << ": " << bits(fast) << " vs "
+                                        << bits(plain);
   }
 }
 
 // SAMPLE_LOGLIK gives the same bits with either family loop, through the
 // mapping, over a sequence of points like a search's.
-TEST(FastDispatch, SampleLoglikSameWithEitherLoop) {
+TEST(EngineDispatch, SampleLoglikSameWithEitherLoop) {
   liktest::Tables t;
-  pedseg::BUILD_TRANS_POLY(t.poly);
-  pedseg::BUILD_POLY_PRIOR(t.poly);
   std::mt19937 rng(4242);
-  bf::put_families(random_sample(rng, 20, 15), *t.ped);
+  fill(t, rng, 20, 15);
+  pedseg::LikelihoodEngine engine(*t.ped, t.poly);
   pedseg::ParamTable par;
   const double v[13] = {0, 0.3, 0.05, 0.1, 0.2, -0.5, 0.4, 1.3, 1.0, 0.5, 0.0, 0.35, 0.8};
   liktest::set_params(par, v);
@@ -341,13 +402,17 @@ TEST(FastDispatch, SampleLoglikSameWithEitherLoop) {
     const int slot = std::array<int, 4>{1, 5, 8, 12}[i % 4];
     par.PAR_VAL[slot] += step(rng);
     double plain = 0.0, fast = 0.0;
-    pedseg::set_likelihood_kernel(pedseg::LikKernel::Plain);
+    ctx.engine = nullptr;
     pedseg::SAMPLE_LOGLIK(ctx, plain);
-    pedseg::set_likelihood_kernel(pedseg::LikKernel::Fast);
+    ctx.engine = &engine;
     pedseg::SAMPLE_LOGLIK(ctx, fast);
     ASSERT_TRUE(same_bits(fast, plain)) << "step " << i << ": " << bits(fast) << " vs "
                                         << bits(plain);
     EXPECT_LT(fast, 0.0);
+    // The engine's own objective: the search mapping, then the same loop.
+    pedseg::ParamTable copy = par;
+    pedseg::ModelQuantities model;
+    ASSERT_TRUE(same_bits(engine.sample_loglik(copy, model), plain)) << "step " << i;
   }
 }
 

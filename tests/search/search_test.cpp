@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/params.h"
+#include "params/params.h"
+#include "driver/search_report.h"
 #include "search/search.h"
 #include "textio/textio.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 constexpr double SENTINEL = static_cast<double>(-1.0E18f);  // -9.999999843067494E17
 
-// One search call with in-memory outputs and a recording objective.
+// One search call with pedseg's reports in memory and a recording objective.
 struct Harness {
   ParamTable par;
   SearchResults res;
@@ -39,12 +40,14 @@ struct Harness {
     par.PAR_HIGH[i] = high;
   }
 
-  void run(int32_t N, int32_t maxit = 500, int32_t print = 1) {
-    Objective obj = [this, N](double& lh) {
-      trace.emplace_back(par.PAR_VAL + 1, par.PAR_VAL + 1 + N);
-      lh = f(par);
+  void run(int32_t N, int32_t maxit = 500) {
+    Objective obj = [this, N](ParamTable& p) {
+      trace.emplace_back(p.PAR_VAL + 1, p.PAR_VAL + 1 + N);
+      return f(p);
     };
-    DIRECT_SEARCH(N, SEARCH_EPS, SEARCH_PULL, SEARCH_RTOL, maxit, print, obj, par, res, out);
+    SearchSettings settings;
+    settings.max_iterations = maxit;
+    res = search_with_reports(N, settings, obj, par, out);
   }
 
   double at(size_t call, int i = 1) const { return trace.at(call).at(i - 1); }
@@ -68,14 +71,14 @@ std::vector<std::string> lines_of(const std::string& text) {
 TEST(SearchStart, NoParametersReturnsAtOnce) {
   for (int32_t N : {0, -3}) {
     Harness h;
-    h.res = {7.0, 3, 4};
     h.free_par(1, 0.5, 0.1);
     h.f = [](ParamTable&) { return 1.0; };
     h.run(N);
     EXPECT_TRUE(h.trace.empty());
-    EXPECT_EQ(h.res.BEST_LH, 7.0);
-    EXPECT_EQ(h.res.ITER_COUNT, 3);
-    EXPECT_EQ(h.res.EVAL_COUNT, 4);
+    EXPECT_EQ(h.res.outcome, SearchOutcome::NothingToSearch);
+    EXPECT_EQ(h.res.BEST_LH, 0.0);
+    EXPECT_EQ(h.res.ITER_COUNT, 0);
+    EXPECT_EQ(h.res.EVAL_COUNT, 0);
     EXPECT_EQ(h.par.PAR_VAL[1], 0.5);
     EXPECT_EQ(h.max_text + h.console_text + h.err_text, "");
   }
@@ -83,31 +86,30 @@ TEST(SearchStart, NoParametersReturnsAtOnce) {
 
 TEST(SearchStart, MoreThanThirtyParametersIsReported) {
   Harness h;
-  h.res = {7.0, 3, 4};
   h.f = [](ParamTable&) { return 1.0; };
   h.run(31);
   EXPECT_TRUE(h.trace.empty());
   EXPECT_EQ(h.err_text, " Number of estimated param.>30\n");
-  EXPECT_EQ(h.res.BEST_LH, 7.0);
-  EXPECT_EQ(h.res.ITER_COUNT, 3);
-  EXPECT_EQ(h.res.EVAL_COUNT, 4);
+  EXPECT_EQ(h.res.outcome, SearchOutcome::TooManyParameters);
+  EXPECT_EQ(h.res.ITER_COUNT, 0);
+  EXPECT_EQ(h.res.EVAL_COUNT, 0);
   EXPECT_EQ(h.max_text + h.console_text, "");
 }
 
 TEST(SearchStart, ParametersBeyondTheTableAreRefused) {
   // 21 to 30 fit the base point but not the 20-slot table.
   Harness h;
-  h.res = {7.0, 3, 4};
   h.f = [](ParamTable&) { return 1.0; };
   h.run(21);
   EXPECT_TRUE(h.trace.empty());
   EXPECT_EQ(h.err_text, " Number of estimated param.>20\n");
-  EXPECT_EQ(h.res.ITER_COUNT, 3);
+  EXPECT_EQ(h.res.outcome, SearchOutcome::TooManyParameters);
 
   Harness all;  // the full table is searched
   all.free_par(20, 1.0, 0.0);
   all.f = [](ParamTable&) { return 1.0; };
   all.run(20);
+  EXPECT_EQ(all.res.outcome, SearchOutcome::Converged);
   EXPECT_EQ(all.res.ITER_COUNT, 1);
   EXPECT_EQ(all.err_text, "");
 }
@@ -121,6 +123,7 @@ TEST(SearchStart, ImpossibleStartReportsItsOwnValue) {
   EXPECT_EQ(h.res.ITER_COUNT, 0);
   EXPECT_EQ(h.res.EVAL_COUNT, 1);
   EXPECT_EQ(h.res.BEST_LH, SENTINEL);  // not a 0 that belongs to no point
+  EXPECT_EQ(h.res.outcome, SearchOutcome::ImpossibleStart);
   EXPECT_EQ(h.par.PAR_VAL[1], 0.5);
   EXPECT_EQ(h.par.PAR_STEP[1], 0.1);
   EXPECT_EQ(h.max_text + h.console_text + h.err_text, "");
@@ -564,13 +567,36 @@ TEST(SearchProgress, BlockListsAllTwentySlots) {
   for (size_t k = 4; k < 14; ++k) EXPECT_EQ(lines[k].size(), 70u);
 }
 
-TEST(SearchProgress, NoOutputWhenSwitchedOff) {
+// The search itself writes nothing: one callback per iteration that does
+// not end the search, with the counters and values the reports show.
+TEST(SearchProgress, OneCallbackPerContinuingIteration) {
   Harness h;
   h.free_par(1, 0.0, -1.0);
   h.f = [](ParamTable& p) { return p.PAR_VAL[1]; };
-  h.run(1, 2, 0);
-  EXPECT_EQ(h.max_text, "");
-  EXPECT_EQ(lines_of(h.console_text).size(), 2u);
+  h.run(1, 2);
+  ParamTable par;
+  par.PAR_LINK[1] = 1;
+  par.PAR_EST[1] = 1;
+  par.PAR_STEP[1] = -1.0;
+  par.PAR_LOW[1] = -1.0E6;
+  par.PAR_HIGH[1] = 1.0E6;
+  std::vector<SearchProgress> calls;
+  SearchSettings settings;
+  settings.max_iterations = 2;
+  const SearchResults res = DIRECT_SEARCH(
+      1, settings, [](ParamTable& p) { return p.PAR_VAL[1]; }, par,
+      [&](const SearchProgress& p) { calls.push_back(p); });
+  EXPECT_EQ(res.outcome, SearchOutcome::IterationLimit);
+  EXPECT_EQ(res.BEST_LH, h.res.BEST_LH);
+  EXPECT_EQ(res.EVAL_COUNT, h.res.EVAL_COUNT);
+  ASSERT_EQ(calls.size(), 2u);
+  const std::vector<std::string> console = lines_of(h.console_text);
+  ASSERT_EQ(console.size(), 2u);
+  for (size_t k = 0; k < calls.size(); ++k) {
+    EXPECT_EQ(calls[k].ITER_COUNT, static_cast<int32_t>(k + 1));
+    EXPECT_GE(calls[k].shown_lh, calls[k].CUR_LH);
+  }
+  EXPECT_EQ(h.err_text, " MAXIMUM NOT FOUND\n");
 }
 
 }  // namespace

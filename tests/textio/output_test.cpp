@@ -1,12 +1,14 @@
 // Output files: creation, emptying, and failures that must not pass silently.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "textio/textio.h"
 
@@ -45,6 +47,33 @@ TEST(Output, FileIsCreatedOrEmptied) {
   } catch (const WriteError& e) {
     EXPECT_NE(e.message.find(missing_dir), std::string::npos) << e.message;
   }
+  fs::remove_all(dir);
+}
+
+// A file left open is closed when its OutputFile ends, once, by whichever
+// object holds it after moves; what was written is kept.
+TEST(Output, AnOpenFileIsClosedByItsLastHolder) {
+  const fs::path dir = fs::temp_directory_path() / ("pedseg_close_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string p = (dir / "max.dat").string();
+  int fd_moved = -1, fd_reopened = -1;
+  {
+    OutputFile first;
+    open_output(first, p);
+    fd_moved = fileno(first.fp);
+    write_text(first, "kept\n");
+    OutputFile second(std::move(first));
+    EXPECT_FALSE(is_open(first));
+    OutputFile third;
+    third = std::move(second);
+    write_text(third, "also kept\n");
+    open_output(first, (dir / "other.dat").string());  // the moved-from object is usable
+    fd_reopened = fileno(first.fp);
+    EXPECT_NE(fcntl(fd_moved, F_GETFD), -1);
+  }
+  EXPECT_EQ(fcntl(fd_moved, F_GETFD), -1);
+  EXPECT_EQ(fcntl(fd_reopened, F_GETFD), -1);
+  EXPECT_EQ(contents(p), "kept\nalso kept\n");
   fs::remove_all(dir);
 }
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "driver/params.h"
+#include "params/params.h"
 #include "model/model.h"
 #include "tools/ped2iway.h"
 #include "tools/pedsim.h"

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <map>
 #include <set>
@@ -322,7 +321,8 @@ TEST(PedsimOutput, ParameterChecks) {
   EXPECT_FALSE(set_slot(p, 13, 1.0));
 }
 
-TEST(PedsimOutput, LargeSampleIsQuick) {
+// A sample of the size bench/ times (timings belong there, not here).
+TEST(PedsimOutput, LargeSample) {
   SimOptions o;
   o.families = 600;
   o.generations = 3;
@@ -331,15 +331,12 @@ TEST(PedsimOutput, LargeSampleIsQuick) {
   o.child_min = 3;
   o.child_max = 6;
   o.remarry = 0.2;
-  const auto t0 = std::chrono::steady_clock::now();
   auto fams = simulate(o, SimParams{});
   const std::string text = pedfile_text(fams, o);
-  const double secs =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   size_t people = 0;
   for (const auto& f : fams) people += f.people.size();
   EXPECT_GT(people, 15000u);
-  EXPECT_LT(secs, 1.0);
+  EXPECT_GT(text.size(), people);
 }
 
 }  // namespace

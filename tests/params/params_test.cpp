@@ -6,7 +6,7 @@
 #include <string>
 
 #include "driver/example_par.h"
-#include "driver/params.h"
+#include "params/params.h"
 
 namespace pedseg {
 namespace {

@@ -1,8 +1,9 @@
-// The parameter table of a run, the parameter labels, the trait file name and
-// the search settings, and the reading of par.inp.
+// The parameter table of a run, the parameter labels and names, the trait
+// file name, the link rule, and the reading of par.inp.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "textio/textio.h"
 
@@ -32,12 +33,15 @@ inline constexpr const char* PAR_LABEL[17] = {
     "Sex  ", "Tr1  ", "Tr2  ", "Tr3  ", "B1   ", "B2   ", "B3   ",
     "B4   ", "B5   ", "dec  "};
 
-// Search settings: single-precision literals held as doubles.
-inline constexpr double SEARCH_EPS = static_cast<double>(1.0E-10f);  // 1.000000013351432E-10
-inline constexpr double SEARCH_PULL = static_cast<double>(0.8f);     // 0.800000011920929
-inline constexpr double SEARCH_RTOL = static_cast<double>(1.0E-5f);  // 9.999999747378752E-06
-inline constexpr int32_t SEARCH_MAXIT = 500;
-inline constexpr int32_t SEARCH_PRINT = 1;
+// Readable names of slots 1..12 (index 0 unused), for programs and messages
+// that name parameters rather than print the file's labels.
+inline constexpr const char* PARAM_NAME[13] = {
+    "",      "q",     "spike1", "spike2", "spike3", "mean1", "mean2",
+    "mean3", "tau1",  "tau2",   "tau3",   "polygenic_effect", "residual_variance"};
+
+// What slot i (1..12) holds, in words: "frequency q", "mean of genotype 2",
+// ...; "parameter i" for any other slot.
+std::string param_description(int32_t i);
 
 // Performs the 13 reads of par.inp into TRAIT_FILE_NAME and slots 1..NPAR.
 // A link index outside 1..20 is an input error naming par.inp and the
@@ -45,6 +49,17 @@ inline constexpr int32_t SEARCH_PRINT = 1;
 void READ_PARAMETERS(InputFile& file, ParamTable& par);
 
 // The trait file name without its trailing blanks (leading blanks kept).
+std::string trait_file_name(const char (&field)[NAME_WIDTH]);
 std::string trait_file_name(const ParamTable& par);
+
+// The links of slots 1..NPAR (clamped to the table), in ascending order: a
+// linked parameter (PAR_LINK(i) != i) copies its target as it stands now (a
+// lower-numbered target already replaced in this pass, a higher one not yet)
+// and its flag is cleared.  Returns false, and stops, at a link outside
+// 1..20 (which READ_PARAMETERS already refuses).
+bool apply_links(ParamTable& par);
+
+// The slots taking part in the mapping: 1..NPAR, never beyond the table.
+int32_t used_slots(const ParamTable& par);
 
 }  // namespace pedseg

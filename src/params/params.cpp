@@ -1,8 +1,9 @@
-// Reading par.inp into the parameter table.
+// Reading par.inp into the parameter table; the link rule; names.
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
-#include "driver/params.h"
+#include "params/params.h"
 
 namespace pedseg {
 
@@ -39,10 +40,45 @@ void READ_PARAMETERS(InputFile& file, ParamTable& par) {
   }
 }
 
-std::string trait_file_name(const ParamTable& par) {
+std::string trait_file_name(const char (&field)[NAME_WIDTH]) {
   int length = NAME_WIDTH;
-  while (length > 0 && par.TRAIT_FILE_NAME[length - 1] == ' ') --length;
-  return std::string(par.TRAIT_FILE_NAME, static_cast<size_t>(length));
+  while (length > 0 && field[length - 1] == ' ') --length;
+  return std::string(field, static_cast<size_t>(length));
+}
+
+std::string trait_file_name(const ParamTable& par) { return trait_file_name(par.TRAIT_FILE_NAME); }
+
+int32_t used_slots(const ParamTable& par) { return std::clamp<int32_t>(par.NPAR, 0, PAR_SLOTS); }
+
+bool apply_links(ParamTable& par) {
+  const int32_t n = used_slots(par);
+  for (int32_t i = 1; i <= n; ++i) {
+    const int32_t j = par.PAR_LINK[i];
+    if (j == i) continue;
+    if (j < 1 || j > PAR_SLOTS) return false;
+    par.PAR_VAL[i] = par.PAR_VAL[j];
+    par.PAR_EST[i] = 0;
+  }
+  return true;
+}
+
+std::string param_description(int32_t i) {
+  static constexpr const char* WORDS[NPAR_USED + 1] = {
+      "",
+      "frequency q",
+      "spike probability of genotype 1",
+      "spike probability of genotype 2",
+      "spike probability of genotype 3",
+      "mean of genotype 1",
+      "mean of genotype 2",
+      "mean of genotype 3",
+      "transmission probability tau1",
+      "transmission probability tau2",
+      "transmission probability tau3",
+      "polygenic effect",
+      "residual variance"};
+  if (i >= 1 && i <= NPAR_USED) return WORDS[i];
+  return "parameter " + std::to_string(i);
 }
 
 }  // namespace pedseg

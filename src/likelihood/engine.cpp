@@ -1,4 +1,4 @@
-// The fast family loop.  It computes exactly the operations of the plain
+// The likelihood engine: the fast family loop.  It computes exactly the operations of the plain
 // version (likelihood.cpp), each sum in its own accumulator in the same
 // order and each product associated the same way, so the results are the
 // same bits.  The speed comes from:
@@ -14,7 +14,7 @@
 //   -0).  The skip is taken only when the other factors of the skipped terms
 //   are finite; otherwise every term is computed;
 // - work kept across evaluations: each family's roles, cases and first loose
-//   individual (rebuilt when the pedigree tables change), and the penetrances,
+//   individual (planned once, when the engine is built), and the penetrances,
 //   computed once per distinct trait value and recomputed only for the
 //   genotypes whose mean, spike probability, polygenic effect or variance
 //   changed;
@@ -25,7 +25,7 @@
 // entries, repeated members, a pivot that is neither a parent nor the child
 // at position 3, members outside the family) are evaluated by the plain code.
 
-#include "likelihood/fast.h"
+#include "likelihood/engine.h"
 
 #include <sched.h>
 
@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -83,12 +84,7 @@ struct FamPlan {
 };
 
 struct Plan {
-  bool valid = false;
   int32_t nfam = 0;
-  // Copies of the tables the plan was built from.
-  std::vector<int32_t> ped_start, ped_nuc, nuc_start, nuc_members, nuc_pivot;
-  std::vector<double> weight;
-  std::vector<float> trait;
   std::vector<FamPlan> fams;      // index f
   std::vector<NucOp> ops;
   std::vector<int32_t> kids;
@@ -133,7 +129,7 @@ struct PolyLayout {
   bool built = false;
 };
 
-// Per-thread scratch, allocated before the first evaluation.
+// Per-thread scratch, allocated with the threads.
 struct Scratch {
   std::vector<Arr> L;  // local numbers 1..max_nf
   alignas(32) V4 prod[9][7][2];  // by transmission column
@@ -141,6 +137,8 @@ struct Scratch {
 };
 
 struct Engine {
+  const PedigreeTables* ped = nullptr;
+  const PolyTables* poly_tables = nullptr;
   Plan plan;
   PolyLayout poly;
   EvalShared shared;
@@ -150,16 +148,10 @@ struct Engine {
   std::vector<double> term;
   std::vector<uint8_t> floor_hit;
   std::vector<Scratch> scratch;
+  std::unique_ptr<LikWork> plain_work;  // for the families of the plain code
   int32_t plain_families = 0;
+  int32_t threads_requested = 0;  // 0: default_threads()
 };
-
-Engine& engine() {
-  static Engine e;
-  return e;
-}
-
-LikKernel g_kernel = LikKernel::Fast;
-int32_t g_threads_requested = 0;
 
 // ---------------------------------------------------------------------------
 // Thread pool: workers sleep on a condition variable between evaluations
@@ -240,11 +232,6 @@ class Pool {
   bool stop_ = false;
 };
 
-Pool& pool() {
-  static Pool p;
-  return p;
-}
-
 int32_t default_threads() {
   if (const char* s = std::getenv("OMP_NUM_THREADS")) {
     char* end = nullptr;
@@ -262,44 +249,6 @@ int32_t default_threads() {
 
 // ---------------------------------------------------------------------------
 // Plan building.
-
-template <typename T>
-bool same(const std::vector<T>& kept, const T* table, size_t n) {
-  return kept.size() == n && (n == 0 || std::memcmp(kept.data(), table, n * sizeof(T)) == 0);
-}
-
-// Extents of the tables that the plan reads.
-struct Extents {
-  size_t n_start_nuc, n_nuc, n_members, n_trait;
-};
-
-Extents extents_of(const PedigreeTables& ped, int32_t nfam) {
-  int64_t jmax = 0, imax = 0;
-  for (int32_t f = 0; f <= nfam + 1; ++f) {
-    jmax = std::max<int64_t>(jmax, ped.PED_NUC[f]);
-    imax = std::max<int64_t>(imax, ped.PED_START[f]);
-  }
-  jmax = std::min<int64_t>(jmax, N_WAY - 3);
-  imax = std::min<int64_t>(imax, N_SIZE);
-  int64_t mmax = 0;
-  for (int64_t j = 0; j <= jmax + 1; ++j) mmax = std::max<int64_t>(mmax, ped.NUC_START[j]);
-  mmax = std::min<int64_t>(mmax, N_WAY);
-  return Extents{static_cast<size_t>(jmax + 2), static_cast<size_t>(jmax + 1),
-                 static_cast<size_t>(mmax), static_cast<size_t>(imax + 1)};
-}
-
-bool plan_current(const Plan& p, const PedigreeTables& ped) {
-  const int32_t nfam = ped.PED_START[0];
-  if (!p.valid || p.nfam != nfam) return false;
-  const size_t nf = static_cast<size_t>(nfam) + 2;
-  if (!same(p.ped_start, ped.PED_START, nf) || !same(p.ped_nuc, ped.PED_NUC, nf) ||
-      !same(p.weight, ped.PED_WEIGHT, nf - 1))
-    return false;
-  const Extents e = extents_of(ped, nfam);
-  return same(p.nuc_start, ped.NUC_START, e.n_start_nuc) &&
-         same(p.nuc_pivot, ped.NUC_PIVOT, e.n_nuc) &&
-         same(p.nuc_members, ped.NUC_MEMBERS, e.n_members) && same(p.trait, ped.TRAIT, e.n_trait);
-}
 
 // Fills the plan of family f; false when the fast kernels cannot take it.
 bool plan_family(const PedigreeTables& ped, Plan& p, FamPlan& fp, std::vector<int32_t>& flag) {
@@ -352,13 +301,13 @@ bool plan_family(const PedigreeTables& ped, Plan& p, FamPlan& fp, std::vector<in
   fp.roles_begin = static_cast<int32_t>(p.roles.size());
   for (int64_t d = 1; d <= n_f; ++d) flag[d] = 0;
   p.roles.resize(p.roles.size() + static_cast<size_t>(n_f), ROLE_PRIOR);
-  uint8_t* role = p.roles.data() + fp.roles_begin - 1;  // role[d], d = 1..n_f
+  uint8_t* role = p.roles.data() + fp.roles_begin;  // role[d - 1], d = 1..n_f
   for (int64_t j = j_first; j <= j_last; ++j) {
     const int32_t* m = ped.NUC_MEMBERS + ped.NUC_START[j];
     const int64_t S = ped.NUC_START[j + 1] - ped.NUC_START[j];
     for (int64_t a = 2; a < S; ++a) {
       flag[m[a]] = 1;
-      role[m[a]] = ROLE_PEN;
+      role[m[a] - 1] = ROLE_PEN;
     }
   }
   for (int64_t j = j_first; j <= j_last; ++j) {
@@ -366,12 +315,12 @@ bool plan_family(const PedigreeTables& ped, Plan& p, FamPlan& fp, std::vector<in
     for (int a = 0; a < 2; ++a) {
       if (flag[m[a]] == 1) continue;
       flag[m[a]] = 1;
-      role[m[a]] = ROLE_PEN_PRIOR;
+      role[m[a] - 1] = ROLE_PEN_PRIOR;
     }
   }
   for (int64_t d = 1; d <= n_f; ++d) {
     if (flag[d] == 1) continue;
-    role[d] = ped.TRAIT[start + d] > -998.0f ? ROLE_PEN_PRIOR : ROLE_PRIOR;
+    role[d - 1] = trait_above_missing(ped.TRAIT[start + d]) ? ROLE_PEN_PRIOR : ROLE_PRIOR;
   }
 
   // First individual in no list (searched only for families with lists).
@@ -394,14 +343,6 @@ void build_plan(const PedigreeTables& ped, Engine& e) {
   const int32_t nfam = ped.PED_START[0];
   p.nfam = nfam;
   const size_t nf = static_cast<size_t>(nfam) + 2;
-  p.ped_start.assign(ped.PED_START, ped.PED_START + nf);
-  p.ped_nuc.assign(ped.PED_NUC, ped.PED_NUC + nf);
-  p.weight.assign(ped.PED_WEIGHT, ped.PED_WEIGHT + nf - 1);
-  const Extents ex = extents_of(ped, nfam);
-  p.nuc_start.assign(ped.NUC_START, ped.NUC_START + ex.n_start_nuc);
-  p.nuc_pivot.assign(ped.NUC_PIVOT, ped.NUC_PIVOT + ex.n_nuc);
-  p.nuc_members.assign(ped.NUC_MEMBERS, ped.NUC_MEMBERS + ex.n_members);
-  p.trait.assign(ped.TRAIT, ped.TRAIT + ex.n_trait);
 
   std::vector<int32_t> flag(N_SIZE + 1, 0);
   p.fams.assign(nf, FamPlan{});
@@ -436,9 +377,9 @@ void build_plan(const PedigreeTables& ped, Engine& e) {
   std::vector<std::pair<uint32_t, int32_t>> values;  // (bits, global number)
   for (int32_t f : p.order) {
     const FamPlan& fp = p.fams[f];
-    const uint8_t* role = p.roles.data() + fp.roles_begin - 1;
+    const uint8_t* role = p.roles.data() + fp.roles_begin;
     for (int32_t d = 1; d <= fp.n_f; ++d) {
-      if (role[d] == ROLE_PRIOR) continue;
+      if (role[d - 1] == ROLE_PRIOR) continue;
       uint32_t b;
       std::memcpy(&b, &ped.TRAIT[fp.start + d], sizeof b);
       values.push_back({b, fp.start + d});
@@ -454,7 +395,6 @@ void build_plan(const PedigreeTables& ped, Engine& e) {
     }
   }
   std::sort(p.value_rep.begin(), p.value_rep.end());
-  p.valid = true;
 
   e.pen.assign(static_cast<size_t>(p.max_global) + 1, Arr{});
   e.pen_valid = false;
@@ -723,13 +663,13 @@ void family_term(const FamPlan& fp, Engine& e, Scratch& sc, double& T, bool& flo
   T = 0.0;
   if (fp.n_f <= 0) return;
 
-  const uint8_t* role = p.roles.data() + fp.roles_begin - 1;
+  const uint8_t* role = p.roles.data() + fp.roles_begin;  // role[d - 1]
   // Set-up.
   Arr* L = sc.L.data();
   for (int32_t d = 1; d <= fp.n_f; ++d) {
     double* out = L[d].v;
     const double* pen = e.pen[static_cast<size_t>(fp.start + d)].v;
-    switch (role[d]) {
+    switch (role[d - 1]) {
       case ROLE_PEN:
         for (int g = 0; g < 3; ++g)
           for (int k = 0; k < 7; ++k) out[8 * g + k] = pen[8 * g + k];
@@ -824,9 +764,9 @@ void penetrance_loop(void* raw, int32_t) {
       for (int g = 0; g < 3; ++g) {
         if (!s.pen_stale[g]) continue;
         double* out = v + 8 * g;
-        if (y <= -998.0f) {
+        if (trait_missing(y)) {
           for (int k = 0; k < 7; ++k) out[k] = 1.0;
-        } else if (y > 998.0f) {
+        } else if (trait_in_spike(y)) {
           for (int k = 0; k < 7; ++k) out[k] = model.SPIKE_PROB[g + 1];
         } else if (var <= 0.0) {
           for (int k = 0; k < 7; ++k) out[k] = 0.0;
@@ -863,56 +803,84 @@ void family_loop(void* raw, int32_t thread) {
 
 }  // namespace
 
-void set_likelihood_kernel(LikKernel kernel) { g_kernel = kernel; }
-LikKernel likelihood_kernel() { return g_kernel; }
+struct LikelihoodEngine::State {
+  Engine e;
+  Pool pool;
 
-void set_likelihood_threads(int32_t threads) { g_threads_requested = std::max(0, threads); }
-int32_t likelihood_threads() {
-  return g_threads_requested > 0 ? g_threads_requested : default_threads();
+  // Threads and their work arrays for the requested count (never more than
+  // the families the kernels take, never fewer than 1).
+  void size_threads() {
+    const int32_t want = std::max<int32_t>(
+        1, std::min<int32_t>(e.threads_requested > 0 ? e.threads_requested : default_threads(),
+                             static_cast<int32_t>(e.plan.order.size())));
+    pool.resize(want);
+    if (e.scratch.size() < static_cast<size_t>(want)) e.scratch.resize(static_cast<size_t>(want));
+    for (int32_t t = 0; t < want; ++t) {
+      Scratch& sc = e.scratch[static_cast<size_t>(t)];
+      if (sc.L.size() < static_cast<size_t>(e.plan.max_nf) + 1)
+        sc.L.assign(static_cast<size_t>(e.plan.max_nf) + 1, Arr{});
+    }
+  }
+};
+
+LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PolyTables& poly,
+                                   int32_t threads)
+    : state_(std::make_unique<State>()) {
+  const int32_t nfam = ped.PED_START[0];
+  if (nfam < 0 || nfam > N_FAM || poly.NCLASS != 7) {
+    throw std::invalid_argument("LikelihoodEngine: NFAM outside 0 to 604 or NCLASS not 7");
+  }
+  Engine& e = state_->e;
+  e.ped = &ped;
+  e.poly_tables = &poly;
+  e.threads_requested = std::max(0, threads);
+  build_plan(ped, e);
+  build_poly(poly, e.poly);
+  if (!e.plan.irregular.empty()) e.plain_work = std::make_unique<LikWork>();
+  state_->size_threads();
 }
 
-double fast_family_term(int32_t f) {
-  const Engine& e = engine();
+LikelihoodEngine::~LikelihoodEngine() = default;
+
+int32_t LikelihoodEngine::threads() const { return state_->pool.size(); }
+
+void LikelihoodEngine::set_threads(int32_t threads) {
+  state_->e.threads_requested = std::max(0, threads);
+  state_->size_threads();
+}
+
+double LikelihoodEngine::family_term(int32_t f) const {
+  const Engine& e = state_->e;
   if (f < 0 || static_cast<size_t>(f) >= e.term.size()) return 0.0;
   return e.term[static_cast<size_t>(f)];
 }
-bool fast_family_floor(int32_t f) {
-  const Engine& e = engine();
+bool LikelihoodEngine::family_floor(int32_t f) const {
+  const Engine& e = state_->e;
   if (f < 0 || static_cast<size_t>(f) >= e.floor_hit.size()) return false;
   return e.floor_hit[static_cast<size_t>(f)] != 0;
 }
-int32_t fast_plain_families() { return engine().plain_families; }
+int32_t LikelihoodEngine::plain_families() const { return state_->e.plain_families; }
 
-void FAMILIES_LOGLIK_FAST(PedigreeTables& ped, const ModelQuantities& model,
-                          const PolyTables& poly, LikWork& work, double& LL) {
-  const int32_t nfam = ped.PED_START[0];
-  if (nfam < 0 || nfam > N_FAM || poly.NCLASS != 7) {
-    FAMILIES_LOGLIK(ped, model, poly, work, LL);
-    return;
-  }
-  Engine& e = engine();
-  if (!plan_current(e.plan, ped)) build_plan(ped, e);
-  if (!e.poly.built || std::memcmp(e.poly.TP, poly.TRANS_POLY, sizeof e.poly.TP) != 0)
-    build_poly(poly, e.poly);
+double LikelihoodEngine::sample_loglik(ParamTable& par, ModelQuantities& model) {
+  double MODEL_STATUS = 1.0;
+  SET_MODEL_SEARCH(par, model, MODEL_STATUS);
+  if (MODEL_STATUS <= LH_SENTINEL) return LH_SENTINEL;
+  return families_loglik(model);
+}
+
+double LikelihoodEngine::families_loglik(const ModelQuantities& model) {
+  Engine& e = state_->e;
+  Pool& pool = state_->pool;
+  const PedigreeTables& ped = *e.ped;
+  const PolyTables& poly = *e.poly_tables;
   prepare_shared(model, poly, e);
-
-  // Threads and their work arrays, before the loop.
-  const int32_t want = std::max<int32_t>(
-      1, std::min<int32_t>(likelihood_threads(), static_cast<int32_t>(e.plan.order.size())));
-  pool().resize(want);
-  if (e.scratch.size() < static_cast<size_t>(want)) e.scratch.resize(static_cast<size_t>(want));
-  for (int32_t t = 0; t < want; ++t) {
-    Scratch& sc = e.scratch[static_cast<size_t>(t)];
-    if (sc.L.size() < static_cast<size_t>(e.plan.max_nf) + 1)
-      sc.L.assign(static_cast<size_t>(e.plan.max_nf) + 1, Arr{});
-  }
 
   if (e.shared.any_pen_stale) {
     LoopCtx pctx;
     pctx.ped = &ped;
     pctx.model = &model;
     pctx.e = &e;
-    pool().run(&penetrance_loop, &pctx);
+    pool.run(&penetrance_loop, &pctx);
     for (const auto& [i, from] : e.plan.value_copy) e.pen[static_cast<size_t>(i)] = e.pen[static_cast<size_t>(from)];
     e.pen_valid = true;
   }
@@ -920,30 +888,27 @@ void FAMILIES_LOGLIK_FAST(PedigreeTables& ped, const ModelQuantities& model,
   ctx.ped = &ped;
   ctx.model = &model;
   ctx.e = &e;
-  pool().run(&family_loop, &ctx);
+  pool.run(&family_loop, &ctx);
 
   // Families the kernels do not take.
   e.plain_families = static_cast<int32_t>(e.plan.irregular.size());
   for (int32_t f : e.plan.irregular) {
     double T = 0.0;
     bool hit = false;
-    FAMILY_TERM_PLAIN(f, ped, model, poly, work, T, hit);
+    FAMILY_TERM_PLAIN(f, ped, model, poly, *e.plain_work, T, hit);
     e.term[f] = T;
     e.floor_hit[f] = hit ? 1 : 0;
   }
 
   // The terms in increasing family order, as the plain loop adds them.
-  LL = 0.0;
-  ped.NFAM = nfam;
-  for (int32_t f = 1; f <= nfam; ++f) {
+  double LL = 0.0;
+  for (int32_t f = 1; f <= e.plan.nfam; ++f) {
     if (!e.plan.fams[f].evaluated) continue;
-    if (e.floor_hit[f]) {
-      LL = LH_SENTINEL;
-      return;
-    }
+    if (e.floor_hit[f]) return LH_SENTINEL;
     LL = LL + e.term[f];
   }
   if (!std::isfinite(LL)) LL = LH_SENTINEL;
+  return LL;
 }
 
 }  // namespace pedseg
