@@ -269,7 +269,7 @@ void set_statuses(ModelResult& r, const ParamTable& user) {
   }
   std::string at;
   for (int i = 1; i <= NPAR_USED; ++i)
-    if (r.status[i] == ParamStatus::AtBound) at += std::string(at.empty() ? "" : ", ") + SLOT_NAME[i];
+    if (r.status[i] == ParamStatus::AtBound) at += std::string(at.empty() ? "" : ", ") + PARAM_NAME[i];
   if (!at.empty()) r.notes.push_back("at a bound: " + at);
 }
 

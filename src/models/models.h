@@ -22,11 +22,6 @@ inline constexpr ModelKind ALL_MODELS[MODEL_COUNT] = {
 const char* model_name(ModelKind kind);
 std::optional<ModelKind> model_from_name(const std::string& name);
 
-// Readable names of slots 1..12 as the estimates file shows them.
-inline constexpr const char* SLOT_NAME[NPAR_USED + 1] = {
-    "", "q", "spike1", "spike2", "spike3", "mean1", "mean2", "mean3",
-    "tau1", "tau2", "tau3", "polygenic_effect", "residual_variance"};
-
 enum class ParamStatus { Free, Fixed, Linked, Constrained, AtBound };
 const char* status_name(ParamStatus status);
 

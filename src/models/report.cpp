@@ -74,7 +74,7 @@ std::string estimates_tsv(const ModelsRun& run) {
   for (const ModelResult& r : run.results) {
     if (!r.fitted) continue;
     for (int i = 1; i <= NPAR_USED; ++i) {
-      add_row(s, {model_name(r.kind), std::to_string(i), SLOT_NAME[i],
+      add_row(s, {model_name(r.kind), std::to_string(i), PARAM_NAME[i],
                   real17(r.estimate.PAR_VAL[i]), r.has_se[i] ? real17(r.se[i]) : "",
                   status_name(r.status[i])});
     }

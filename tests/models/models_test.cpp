@@ -123,7 +123,7 @@ TEST(Models, StandardErrorsMatchProfileCurvature) {
       t.PAR_EST[slot] = 0;
       drops += r.lnL - maximise_model(*fit.fitter, ModelKind::Polygenic, t);
     }
-    EXPECT_NEAR(drops / 2.0, 0.5, 0.03) << SLOT_NAME[slot];
+    EXPECT_NEAR(drops / 2.0, 0.5, 0.03) << PARAM_NAME[slot];
   }
 }
 
