@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -12,6 +13,37 @@
 namespace pedseg {
 
 namespace {
+
+// Why the starting point is impossible, in words, for standard error.
+std::string impossible_start_reason(RunTables& t, const InitialProblem& problem) {
+  switch (problem.kind) {
+    case InitialProblem::Kind::Bound:
+      return "the starting value of parameter " + std::to_string(problem.param) + " (" +
+             param_description(problem.param) + "), " + shortest_text(problem.value) +
+             ", lies outside its bounds " + shortest_text(problem.low) + " to " +
+             shortest_text(problem.high) + "; see par.err";
+    case InitialProblem::Kind::Frequency:
+      return "the starting value of parameter 1 (" + param_description(1) + "), " +
+             shortest_text(problem.value) +
+             ", gives no possible genotype frequencies (q must lie above 0 and at most 1); "
+             "see par.err";
+    case InitialProblem::Kind::Link:
+      return "a parameter of par.inp is linked outside the parameters 1 to 20";
+    case InitialProblem::Kind::None:
+      break;
+  }
+  // The mapping took the point: the first family whose term fails.
+  const PedigreeTables& ped = t.ped;
+  for (int32_t f = 1; f <= ped.PED_START[0]; ++f) {
+    if (ped.PED_WEIGHT[f] == 0.0 || ped.PED_START[f + 1] <= ped.PED_START[f]) continue;
+    double T = 0.0;
+    bool floor_hit = false;
+    FAMILY_TERM_PLAIN(f, ped, t.model, t.poly, t.work, T, floor_hit);
+    if (floor_hit || !std::isfinite(T))
+      return "the likelihood of family " + std::to_string(f) + " vanishes at the starting values";
+  }
+  return "the likelihood vanishes at the starting values";
+}
 
 void write_sigma(const RunTables& t, OutputFile& sigma) {
   write_formatted(sigma, "('  Number of measured individuals =',I4)", {fmt_int(t.NMEAS)});
@@ -39,7 +71,10 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
   OutputFile par_err;
   open_output(par_err, "par.err");
   t.par.NPAR = NPAR_USED;
-  READ_PARAMETERS(par_inp, t.par);
+  std::string long_name;
+  READ_PARAMETERS(par_inp, t.par, &long_name);
+  if (!long_name.empty())
+    write_text(diagnostics, "pedseg: warning: " + long_name_warning(long_name, t.par) + "\n");
   par_inp = InputFile{};
 
   // 5-6: polygenic tables.
@@ -58,10 +93,13 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
   // 10-12: the evaluation at the starting values.
   std::unique_ptr<LikelihoodEngine> engine;
   if (!options.plain_likelihood) engine = std::make_unique<LikelihoodEngine>(t.ped, t.poly);
-  LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1, engine.get()};
+  InitialProblem problem;
+  LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1, engine.get(), &problem};
   SAMPLE_LOGLIK(ctx, t.INIT_LH);
+  ctx.initial_problem = nullptr;
   write_formatted(console, "(' initial LH=',e15.8)", {fmt_real(t.INIT_LH)});
   if (impossible_lh(t.INIT_LH)) {
+    write_text(diagnostics, "pedseg: " + impossible_start_reason(t, problem) + "\n");
     close_output(par_err);
     return;
   }

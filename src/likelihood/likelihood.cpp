@@ -327,7 +327,7 @@ void SAMPLE_LOGLIK(LikelihoodContext& ctx, double& LL) {
   if (ctx.LH_MODE == 1) {
     SET_MODEL_SEARCH(ctx.par, ctx.model, MODEL_STATUS);
   } else {
-    SET_MODEL_INITIAL(ctx.par, ctx.model, ctx.par_err, MODEL_STATUS);
+    SET_MODEL_INITIAL(ctx.par, ctx.model, ctx.par_err, MODEL_STATUS, ctx.initial_problem);
   }
   if (MODEL_STATUS <= LH_SENTINEL) {
     LL = LH_SENTINEL;

@@ -42,6 +42,7 @@ struct LikelihoodContext {
   OutputFile& par_err;   // messages of the initial mapping
   int32_t LH_MODE = -1;  // 1: search mapping, otherwise the initial one
   LikelihoodEngine* engine = nullptr;  // the family loop; nullptr: the plain one
+  InitialProblem* initial_problem = nullptr;  // why the initial mapping rejected a point
 };
 
 // Sets up the arrays of family f (children, parents, loose individuals).

@@ -56,21 +56,21 @@ void write_bound_message(OutputFile& par_err, const ParamTable& par, int i) {
 // Bound test of the initial evaluation: reports and rejects a value outside
 // its bounds, moves a value lying exactly on a bound inward when its flag is
 // exactly 1.
-bool initial_bounds(ParamTable& par, OutputFile& par_err) {
+bool initial_bounds(ParamTable& par, OutputFile& par_err, InitialProblem* problem) {
+  auto reject = [&](int i) {
+    write_bound_message(par_err, par, i);
+    if (problem != nullptr)
+      *problem = {InitialProblem::Kind::Bound, i, par.PAR_VAL[i], par.PAR_LOW[i], par.PAR_HIGH[i]};
+    return false;
+  };
   const int n = used_slots(par);
   for (int i = 1; i <= n; ++i) {
     if (par.PAR_EST[i] == 0) continue;
     const double below = par.PAR_VAL[i] - par.PAR_LOW[i];
-    if (below < 0.0) {
-      write_bound_message(par_err, par, i);
-      return false;
-    }
+    if (below < 0.0) return reject(i);
     if (below == 0.0 && par.PAR_EST[i] == 1) par.PAR_VAL[i] = par.PAR_LOW[i] + BOUND_NUDGE;
     const double above = par.PAR_HIGH[i] - par.PAR_VAL[i];
-    if (above < 0.0) {
-      write_bound_message(par_err, par, i);
-      return false;
-    }
+    if (above < 0.0) return reject(i);
     if (above == 0.0 && par.PAR_EST[i] == 1) par.PAR_VAL[i] = par.PAR_HIGH[i] - BOUND_NUDGE;
   }
   return true;
@@ -106,9 +106,15 @@ void BUILD_TRANS_MAJOR(ModelQuantities& model, double tau1, double tau2, double 
 }
 
 void SET_MODEL_INITIAL(ParamTable& par, ModelQuantities& model, OutputFile& par_err,
-                       double& MODEL_STATUS) {
+                       double& MODEL_STATUS, InitialProblem* problem) {
   MODEL_STATUS = 1.0;
-  if (!apply_links(par) || !initial_bounds(par, par_err)) {
+  if (problem != nullptr) *problem = InitialProblem{};
+  if (!apply_links(par)) {
+    if (problem != nullptr) problem->kind = InitialProblem::Kind::Link;
+    MODEL_STATUS = LH_SENTINEL;
+    return;
+  }
+  if (!initial_bounds(par, par_err, problem)) {
     MODEL_STATUS = LH_SENTINEL;
     return;
   }
@@ -116,6 +122,9 @@ void SET_MODEL_INITIAL(ParamTable& par, ModelQuantities& model, OutputFile& par_
   set_frequencies(par, model);
   if (model.GEN_FREQ[1] <= 0.0 || frequencies_negative(model)) {
     write_formatted(par_err, FREQ_FORMAT, {fmt_real(model.GEN_FREQ[3])});
+    if (problem != nullptr)
+      *problem = {InitialProblem::Kind::Frequency, 1, par.PAR_VAL[1], par.PAR_LOW[1],
+                  par.PAR_HIGH[1]};
     MODEL_STATUS = LH_SENTINEL;
     return;
   }

@@ -40,8 +40,19 @@ void BUILD_TRANS_MAJOR(ModelQuantities& model, double tau1, double tau2, double 
 // The checking variant for the evaluation at the starting values: reports a
 // starting value outside its bounds or an impossible genotype frequency to
 // par.err, applies the links and moves a value exactly on a bound inward.
+// `problem`, when given, receives what made it reject the point.
+struct InitialProblem;
 void SET_MODEL_INITIAL(ParamTable& par, ModelQuantities& model, OutputFile& par_err,
-                       double& MODEL_STATUS);
+                       double& MODEL_STATUS, InitialProblem* problem = nullptr);
+
+// Why SET_MODEL_INITIAL rejected a starting point, for a message in words.
+struct InitialProblem {
+  enum class Kind { None, Link, Bound, Frequency };
+  Kind kind = Kind::None;
+  int32_t param = 0;  // Bound: the parameter; Frequency: 1
+  double value = 0.0;  // its value as tested
+  double low = 0.0, high = 0.0;  // its bounds
+};
 
 // The variant for every evaluation of the search: silent, free values must
 // lie strictly inside their bounds.

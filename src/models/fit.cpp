@@ -14,7 +14,10 @@ void load_sample(SampleTables& s, OutputFile& diagnostics, const std::string& pr
   {
     InputFile par_inp = open_input("par.inp");
     s.par.NPAR = NPAR_USED;
-    READ_PARAMETERS(par_inp, s.par);
+    std::string long_name;
+    READ_PARAMETERS(par_inp, s.par, &long_name);
+    if (!long_name.empty())
+      write_text(diagnostics, program + ": warning: " + long_name_warning(long_name, s.par) + "\n");
   }
   BUILD_TRANS_POLY(s.poly);
   BUILD_POLY_PRIOR(s.poly);

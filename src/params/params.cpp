@@ -7,13 +7,25 @@
 
 namespace pedseg {
 
-void READ_PARAMETERS(InputFile& file, ParamTable& par) {
+// Room for the trait file name as written; only its first NAME_WIDTH
+// characters are used.
+constexpr int NAME_READ_WIDTH = 1024;
+
+void READ_PARAMETERS(InputFile& file, ParamTable& par, std::string* long_name) {
   if (par.NPAR < 0 || par.NPAR > PAR_SLOTS) {
     throw std::invalid_argument("READ_PARAMETERS: NPAR outside 0 to 20");
   }
 
   RecordReader name = begin_record(file, "trait file name");
-  read_text(name, par.TRAIT_FILE_NAME, NAME_WIDTH);
+  char written[NAME_READ_WIDTH];
+  read_text(name, written, NAME_READ_WIDTH);
+  std::copy(written, written + NAME_WIDTH, par.TRAIT_FILE_NAME);
+  if (long_name != nullptr) {
+    long_name->clear();
+    int length = NAME_READ_WIDTH;
+    while (length > 0 && written[length - 1] == ' ') --length;
+    if (length > NAME_WIDTH) long_name->assign(written, static_cast<size_t>(length));
+  }
   // An empty or blank name ('', a leading comma or slash) names no file:
   // say so here, where the line is known, instead of failing to open "".
   if (trait_file_name(par).empty()) {
@@ -44,6 +56,11 @@ std::string trait_file_name(const char (&field)[NAME_WIDTH]) {
   int length = NAME_WIDTH;
   while (length > 0 && field[length - 1] == ' ') --length;
   return std::string(field, static_cast<size_t>(length));
+}
+
+std::string long_name_warning(const std::string& long_name, const ParamTable& par) {
+  return "the trait file name in par.inp, " + long_name + ", is longer than " +
+         std::to_string(NAME_WIDTH) + " characters; it is cut to " + trait_file_name(par);
 }
 
 std::string trait_file_name(const ParamTable& par) { return trait_file_name(par.TRAIT_FILE_NAME); }

@@ -45,8 +45,14 @@ std::string param_description(int32_t i);
 
 // Performs the 13 reads of par.inp into TRAIT_FILE_NAME and slots 1..NPAR.
 // A link index outside 1..20 is an input error naming par.inp and the
-// parameter.  Nothing else is tested.
-void READ_PARAMETERS(InputFile& file, ParamTable& par);
+// parameter.  Nothing else is tested.  A trait file name longer than the
+// 16-character field is cut to it; `long_name`, when given, then receives
+// the name as written (and is left empty otherwise).
+void READ_PARAMETERS(InputFile& file, ParamTable& par, std::string* long_name = nullptr);
+
+// The warning for a cut trait file name, naming both (without a program
+// prefix or line end).
+std::string long_name_warning(const std::string& long_name, const ParamTable& par);
 
 // The trait file name without its trailing blanks (leading blanks kept).
 std::string trait_file_name(const char (&field)[NAME_WIDTH]);

@@ -392,12 +392,7 @@ std::string posteriors_tsv(const PedigreeTables& ped, const PosteriorTable& post
       else out += '\t';
       out += '\t';
       if (trait_above_missing(ped.TRAIT[i])) {
-        // The shortest text that reads back as the same single-precision value.
-        for (int digits = 6; digits <= 9; ++digits) {
-          std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(ped.TRAIT[i]));
-          if (std::strtof(buf, nullptr) == ped.TRAIT[i]) break;
-        }
-        out += buf;
+        out += shortest_text(ped.TRAIT[i]);
       }
       const IndividualPosterior& r = post.ind[i];
       real(r.p[1]);

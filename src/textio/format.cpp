@@ -274,4 +274,22 @@ void write_free(OutputFile& out, std::initializer_list<FmtItem> items) {
   write_text(out, free_line(items));
 }
 
+std::string shortest_text(double value) {
+  char buf[40];
+  for (int digits = 6; digits <= 17; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, value);
+    if (std::strtod(buf, nullptr) == value) break;
+  }
+  return buf;
+}
+
+std::string shortest_text(float value) {
+  char buf[40];
+  for (int digits = 6; digits <= 9; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(value));
+    if (std::strtof(buf, nullptr) == value) break;
+  }
+  return buf;
+}
+
 }  // namespace pedseg

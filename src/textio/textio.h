@@ -174,6 +174,11 @@ void write_formatted(OutputFile& out, std::string_view format,
 // holding one integer alone is a blank and the integer in 11 columns.
 
 std::string free_line(std::initializer_list<FmtItem> items);
+
+// The shortest %g text (at least 6 significant digits) that reads back as
+// the same value: for messages and tables meant for people.
+std::string shortest_text(double value);
+std::string shortest_text(float value);
 void write_free(OutputFile& out, std::initializer_list<FmtItem> items);
 
 }  // namespace pedseg
