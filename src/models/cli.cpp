@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* PROGRAM = "pedseg-models";
 constexpr int EXIT_USAGE = EXIT_INPUT_ERROR;  // as pedseg
+constexpr size_t HELP_COLUMN = 22;  // where the help of each option starts
 
 #ifdef PEDSEG_VERSION
 constexpr const char* VERSION = PEDSEG_VERSION;
@@ -156,16 +157,16 @@ std::string cli_usage() {
                   "Fits the standard nested segregation models to the sample of DIR (default:\n"
                   "the current folder: par.inp, iway.dat and the trait file, read as pedseg\n"
                   "reads them), prints the table of tests and writes models.tsv and\n"
-                  "estimates.tsv there, with mixture.svg and mixture.tsv (the fitted\n"
-                  "density over the histogram of the trait) for the model of the\n"
-                  "posteriors, else mixed.  The model of --posteriors (for --profile:\n"
-                  "that model, else mixed) is fitted even when --models leaves it out.\n\n";
+                  "estimates.tsv there, and mixture.svg and mixture.tsv (the fitted density\n"
+                  "over the histogram of the trait) of the mixed model, or of the model of\n"
+                  "--posteriors.  --profile is about that model too; it is fitted even when\n"
+                  "--models leaves it out.\n\n";
   for (const CliOption& o : cli_options()) {
     std::string head = std::string("  ") + o.name + (o.value_name ? std::string(" ") + o.value_name : "");
-    head.resize(std::max<size_t>(head.size() + 2, 20), ' ');
+    head.resize(std::max<size_t>(head.size() + 2, HELP_COLUMN), ' ');
     std::string help = o.help;
-    for (size_t p = help.find('\n'); p != std::string::npos; p = help.find('\n', p + 21))
-      help.insert(p + 1, std::string(20, ' '));
+    for (size_t p = help.find('\n'); p != std::string::npos; p = help.find('\n', p + HELP_COLUMN + 1))
+      help.insert(p + 1, std::string(HELP_COLUMN, ' '));
     s += head + help + "\n";
   }
   s += "\nExit status: 0 done, 2 input error or usage error, 3 size limit, 4 write error.\n";
