@@ -40,7 +40,8 @@ run: configure-programs
 	  echo; echo "pedseg-models $(RUN_DIR)"; cd $(RUN_DIR) && "$$models" --quiet; fi
 	@echo
 	@echo "Results are in $(RUN_DIR): sigma.dat (estimates), max.dat (progress), par.err (problems);"
-	@echo "models.tsv and estimates.tsv (the model comparison) when pedseg-models ran."
+	@echo "models.tsv and estimates.tsv (the model comparison), mixture.svg and mixture.tsv (the fit)"; \
+	  echo "when pedseg-models ran."
 
 install: configure-programs
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target programs

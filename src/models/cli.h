@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "models/extras.h"
 #include "models/models.h"
 
 namespace pedseg {
@@ -13,6 +14,7 @@ namespace pedseg {
 struct CliSettings {
   std::string dir = ".";
   ModelsOptions models;
+  ExtrasOptions extras;
   int32_t threads = 0;
   bool quiet = false;
   bool help = false;
@@ -34,8 +36,8 @@ std::string cli_usage();
 // Parses the arguments (without the program name); returns "" or the error.
 std::string parse_cli(const std::vector<std::string>& args, CliSettings& settings);
 
-// The program: exit status 0, 1 (usage), EXIT_INPUT_ERROR, EXIT_SIZE_STOP
-// or EXIT_WRITE_ERROR as pedseg.
+// The program: exit status 0, EXIT_INPUT_ERROR (also a usage error, as
+// pedseg's), EXIT_SIZE_STOP or EXIT_WRITE_ERROR as pedseg.
 int models_main(const std::vector<std::string>& args, FILE* out, FILE* err);
 
 }  // namespace pedseg

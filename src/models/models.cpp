@@ -23,12 +23,6 @@ int index_of(ModelKind k) { return static_cast<int>(k); }
 
 bool no_gene(ModelKind k) { return k == ModelKind::Sporadic || k == ModelKind::Polygenic; }
 
-std::string format_lh(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", v);
-  return buf;
-}
-
 // The user's values as a group: slot `head` keeps them, `members` take its
 // value.  A head linked into its own group would make a cycle: it becomes
 // its own parameter, free when any slot of the group was.
@@ -152,6 +146,12 @@ int32_t count_free(const ParamTable& t) {
 
 }  // namespace
 
+std::string lh_text(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6f", v);
+  return buf;
+}
+
 const char* model_name(ModelKind kind) { return MODEL_NAMES[index_of(kind)]; }
 
 std::optional<ModelKind> model_from_name(const std::string& name) {
@@ -240,6 +240,12 @@ const ModelResult* ModelsRun::find(ModelKind kind) const {
   return nullptr;
 }
 
+ModelResult* ModelsRun::find(ModelKind kind) {
+  for (ModelResult& r : results)
+    if (r.kind == kind) return &r;
+  return nullptr;
+}
+
 double maximise_model(Fitter& fitter, ModelKind kind, ParamTable& table) {
   return fitter.search(table, model_rule(kind)).lnL;
 }
@@ -321,7 +327,16 @@ class ModelFitter {
     }
     if (any_impossible) r.notes.push_back("some starts were impossible points");
 
-    // Nesting: never below a model this one contains.
+    nest(kind, start, best, done, r.notes);
+    r.fitted = true;
+    for (double v : lnls) r.starts_agreeing += v >= best.lnL - STARTS_AGREE ? 1 : 0;
+    finish(r, best, start);
+    return r;
+  }
+
+  // Nesting: never below a model this one contains (those of `done`).
+  void nest(ModelKind kind, const ParamTable& start, Fitted& best,
+            const std::vector<ModelResult>& done, std::vector<std::string>& notes) {
     for (ModelKind m : nested_in(kind)) {
       const ModelResult* d = nullptr;
       for (const ModelResult& x : done)
@@ -350,24 +365,27 @@ class ModelFitter {
       if (d->lnL > best.lnL)
         note += std::string(": still below it, whose estimate is not a point of this model") +
                 " (values that par.inp fixes differ)";
-      r.notes.push_back(note);
+      notes.push_back(note);
     }
+  }
 
-    r.fitted = true;
+  // The row at the estimate `best`: what the searches noted stays, what
+  // depends on the estimate (statuses, standard errors) is made again.
+  void finish(ModelResult& r, Fitted best, const ParamTable& start) {
     // The model's own steps, so that a search from the estimate (a profile)
     // explores as a search from the start does.
     for (int i = 1; i <= NPAR_USED; ++i) best.table.PAR_STEP[i] = start.PAR_STEP[i];
     r.estimate = best.table;
     r.lnL = best.lnL;
     r.n_free = count_free(best.table);
-    for (double v : lnls) r.starts_agreeing += v >= best.lnL - STARTS_AGREE ? 1 : 0;
+    r.fit_notes = r.notes.size();
     if (best.iteration_limit) r.notes.push_back("the search stopped at its iteration limit");
     set_statuses(r, sample_.par);
+    std::fill(std::begin(r.has_se), std::end(r.has_se), false);
+    std::fill(std::begin(r.se), std::end(r.se), 0.0);
     if (options_.standard_errors) standard_errors(fitter_, r);
-    return r;
   }
 
- private:
   Fitted search(ModelKind kind, ParamTable t, const std::string& what) {
     const std::string label = std::string(model_name(kind)) + ", " + what;
     FitProgress tick;
@@ -375,20 +393,21 @@ class ModelFitter {
       tick = [&](int32_t evals, double best) {
         if (evals % PROGRESS_EVERY == 0)
           progress_(label + ": " + std::to_string(evals) + " evaluations, best ln LH " +
-                    format_lh(best));
+                    lh_text(best));
       };
     }
     SearchRun run = fitter_.search(t, model_rule(kind), tick);
     if (progress_) {
       progress_(label + ": " +
                 (run.impossible_start ? std::string("impossible starting point")
-                                      : "ln LH " + format_lh(run.lnL) + " after " +
+                                      : "ln LH " + lh_text(run.lnL) + " after " +
                                             std::to_string(run.evaluations) + " evaluations"));
     }
     if (run.impossible_start) return Fitted{t, LH_SENTINEL, false};
     return Fitted{t, run.lnL, run.iteration_limit};
   }
 
+ private:
   const SampleTables& sample_;
   Fitter& fitter_;
   const ModelsOptions& options_;
@@ -404,7 +423,7 @@ void set_test(ModelResult& r, const ModelResult& g) {
   r.chisq = std::max(0.0, 2.0 * (g.lnL - r.lnL));
   if (r.df <= 0) {
     r.tested = false;
-    r.notes.push_back(std::string("no test: ") + model_name(g.kind) + " varies no more parameters");
+    r.test_note = std::string("no test: ") + model_name(g.kind) + " varies no more parameters";
     return;
   }
   using K = ModelKind;
@@ -419,7 +438,18 @@ void set_test(ModelResult& r, const ModelResult& g) {
     r.p = p_chisq(r.chisq, r.df);
   }
   if (r.kind == K::Polygenic)
-    r.notes.push_back("p approximate: q is not identified without a major gene");
+    r.test_note = "p approximate: q is not identified without a major gene";
+}
+
+void set_tests(ModelsRun& run) {
+  for (ModelResult& r : run.results) {
+    r.tested = false;
+    r.test_note.clear();
+    const std::optional<ModelKind> g = test_model(r.kind);
+    if (!g || !r.fitted) continue;
+    const ModelResult* larger = run.find(*g);
+    if (larger != nullptr && larger->fitted) set_test(r, *larger);
+  }
 }
 
 }  // namespace
@@ -433,13 +463,40 @@ ModelsRun run_models(const SampleTables& sample, Fitter& fitter, const ModelsOpt
       continue;
     run.results.push_back(mf.fit(k, run.results));
   }
-  for (ModelResult& r : run.results) {
-    const std::optional<ModelKind> g = test_model(r.kind);
-    if (!g || !r.fitted) continue;
-    const ModelResult* larger = run.find(*g);
-    if (larger != nullptr && larger->fitted) set_test(r, *larger);
-  }
+  set_tests(run);
   return run;
+}
+
+bool refit_model(ModelsRun& run, const SampleTables& sample, Fitter& fitter,
+                 const ModelsOptions& options, ModelKind kind, const ParamTable& from,
+                 const std::string& why, const ProgressLine& progress) {
+  ModelResult* r = run.find(kind);
+  if (r == nullptr || !r->fitted) return false;
+  ModelFitter mf(sample, fitter, options, progress);
+  const Fitted f = mf.search(kind, from, "re-fit");
+  if (impossible_lh(f.lnL) || !(f.lnL > r->lnL)) return false;
+  // The re-fit is one more start; the earlier ones agree only if close to it.
+  r->starts_agreeing = 1 + (r->lnL >= f.lnL - STARTS_AGREE ? r->starts_agreeing : 0);
+  r->starts += 1;
+  r->notes.resize(r->fit_notes);
+  r->notes.push_back(why);
+  mf.finish(*r, f, model_table(kind, sample.par));
+  // The models containing it come after it in ALL_MODELS.
+  for (ModelResult& m : run.results) {
+    if (!m.fitted || m.kind == kind) continue;
+    const std::vector<ModelKind> inner = nested_in(m.kind);
+    if (std::find(inner.begin(), inner.end(), kind) == inner.end()) continue;
+    const ParamTable start = model_table(m.kind, sample.par);
+    Fitted best{m.estimate, m.lnL, false};
+    std::vector<std::string> notes;
+    mf.nest(m.kind, start, best, run.results, notes);
+    if (!(best.lnL > m.lnL)) continue;
+    m.notes.resize(m.fit_notes);
+    m.notes.insert(m.notes.end(), notes.begin(), notes.end());
+    mf.finish(m, best, start);
+  }
+  set_tests(run);
+  return true;
 }
 
 }  // namespace pedseg

@@ -58,6 +58,8 @@ struct ModelResult {
   double chisq = 0.0;
   double p = 0.0;
   std::vector<std::string> notes;
+  size_t fit_notes = 0;   // notes[0, fit_notes) come from the searches, the rest from the estimate
+  std::string test_note;  // about the test, shown after the notes
 };
 
 inline constexpr double STARTS_AGREE = 0.01;  // ln LH units
@@ -68,17 +70,41 @@ struct ModelsOptions {
   bool standard_errors = true;
 };
 
+// A ln LH in progress lines and notes: 6 decimals.
+std::string lh_text(double v);
+
 // Progress of the fits: one line of text at a time.
 using ProgressLine = std::function<void(const std::string&)>;
 
+// The likelihood-based 95% interval of one parameter of a model, from its
+// profile; an open end is the end of the profile's grid.
+struct ProfileInterval {
+  ModelKind kind = ModelKind::Mixed;
+  int slot = 0;
+  double low = 0.0, high = 0.0;
+  bool low_open = false, high_open = false;
+};
+
 struct ModelsRun {
   std::vector<ModelResult> results;  // the chosen models in the order of ALL_MODELS
+  std::vector<ProfileInterval> intervals;  // in the order the profiles were asked for
   const ModelResult* find(ModelKind kind) const;
+  ModelResult* find(ModelKind kind);
 };
 
 // Fits the chosen models; deterministic for given inputs.
 ModelsRun run_models(const SampleTables& sample, Fitter& fitter, const ModelsOptions& options,
                      const ProgressLine& progress = {});
+
+// A better point of a fitted model, found outside its fit (a profile point
+// above its maximum): searches from `from` (a table of the model) and, when
+// the search ends above the model's ln LH, the row takes the new estimate
+// (statuses, standard errors, `why` as a note), every fitted model containing
+// it that now lies below it is restarted from it, and the tests are made
+// again.  Returns whether the row changed.
+bool refit_model(ModelsRun& run, const SampleTables& sample, Fitter& fitter,
+                 const ModelsOptions& options, ModelKind kind, const ParamTable& from,
+                 const std::string& why, const ProgressLine& progress = {});
 
 // For profiles and figures: maximises the free parameters of `table` (a table
 // of model `kind`, for instance one with a parameter fixed) from the values

@@ -1,9 +1,11 @@
 // The results as two tab-separated files and a console table.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "models/models.h"
+#include "profile/profile.h"
 
 namespace pedseg {
 
@@ -27,10 +29,23 @@ std::string p_text(double p) {
   return buf;
 }
 
+// The notes of the fit, then the one of the test.
+std::vector<std::string> all_notes(const ModelResult& r) {
+  std::vector<std::string> notes = r.notes;
+  if (!r.test_note.empty()) notes.push_back(r.test_note);
+  return notes;
+}
+
 std::string joined_notes(const ModelResult& r) {
   std::string s;
-  for (const std::string& n : r.notes) s += (s.empty() ? "" : "; ") + n;
+  for (const std::string& n : all_notes(r)) s += (s.empty() ? "" : "; ") + n;
   return s;
+}
+
+const ProfileInterval* find_interval(const ModelsRun& run, ModelKind kind, int slot) {
+  for (const ProfileInterval& v : run.intervals)
+    if (v.kind == kind && v.slot == slot) return &v;
+  return nullptr;
 }
 
 void add_row(std::string& s, const std::vector<std::string>& fields) {
@@ -39,6 +54,45 @@ void add_row(std::string& s, const std::vector<std::string>& fields) {
     s += fields[c];
   }
   s += '\n';
+}
+
+// Lines of aligned columns: the first left-aligned, the others right-aligned.
+std::string aligned(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> width(rows[0].size(), 0);
+  for (const auto& row : rows)
+    for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+  std::string s;
+  for (const auto& row : rows) {
+    std::string line = "  ";
+    for (size_t c = 0; c < row.size(); ++c) {
+      const std::string pad(width[c] - row[c].size(), ' ');
+      line += (c == 0 ? row[c] + pad : "  " + pad + row[c]);
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    s += line + "\n";
+  }
+  return s;
+}
+
+// The profile likelihood intervals; an end where the profile stays within
+// the drop up to the grid's end is marked with '*'.
+std::string intervals_block(const ModelsRun& run) {
+  std::vector<std::vector<std::string>> rows{{"parameter", "estimate", "ci_low ", "ci_high "}};
+  bool open = false;
+  for (const ProfileInterval& v : run.intervals) {
+    const ModelResult* r = run.find(v.kind);
+    if (r == nullptr) continue;
+    rows.push_back({std::string(model_name(v.kind)) + " " + PARAM_NAME[v.slot],
+                    fixed(r->estimate.PAR_VAL[v.slot], 6),
+                    fixed(v.low, 6) + (v.low_open ? "*" : " "),
+                    fixed(v.high, 6) + (v.high_open ? "*" : " ")});
+    open = open || v.low_open || v.high_open;
+  }
+  const std::string drop = fixed(PROFILE_DROP_95, 2);
+  std::string s = "Profile likelihood intervals (95%: ln L within " + drop + " of the maximum):\n" +
+                  aligned(rows);
+  if (open) s += "  * the profile stays within " + drop + " of the maximum up to the end of its grid\n";
+  return s;
 }
 
 }  // namespace
@@ -70,13 +124,14 @@ std::string models_tsv(const ModelsRun& run) {
 
 std::string estimates_tsv(const ModelsRun& run) {
   std::string s;
-  add_row(s, {"model", "slot", "parameter", "estimate", "se", "status"});
+  add_row(s, {"model", "slot", "parameter", "estimate", "se", "status", "ci_low", "ci_high"});
   for (const ModelResult& r : run.results) {
     if (!r.fitted) continue;
     for (int i = 1; i <= NPAR_USED; ++i) {
+      const ProfileInterval* v = find_interval(run, r.kind, i);
       add_row(s, {model_name(r.kind), std::to_string(i), PARAM_NAME[i],
                   real17(r.estimate.PAR_VAL[i]), r.has_se[i] ? real17(r.se[i]) : "",
-                  status_name(r.status[i])});
+                  status_name(r.status[i]), v ? real17(v->low) : "", v ? real17(v->high) : ""});
     }
   }
   return s;
@@ -105,7 +160,7 @@ std::string console_table(const ModelsRun& run) {
     }
     row.push_back(std::to_string(r.starts_agreeing) + "/" + std::to_string(r.starts));
     rows.push_back(row);
-    for (const std::string& n : r.notes) notes += "  " + std::string(model_name(r.kind)) + ": " + n + "\n";
+    for (const std::string& n : all_notes(r)) notes += "  " + std::string(model_name(r.kind)) + ": " + n + "\n";
   }
   std::vector<size_t> width(rows[0].size(), 0);
   for (const auto& row : rows)
@@ -123,6 +178,7 @@ std::string console_table(const ModelsRun& run) {
     s += line + "\n";
   }
   if (!notes.empty()) s += "\nNotes:\n" + notes;
+  if (!run.intervals.empty()) s += "\n" + intervals_block(run);
   return s;
 }
 

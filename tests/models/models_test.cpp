@@ -8,11 +8,16 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "driver/run.h"
+#include "models/cli.h"
+#include "models/extras.h"
 #include "models/models.h"
+#include "plot/xml_check.h"
 #include "tools/ped2iway.h"
 #include "tools/pedsim.h"
 
@@ -176,6 +181,166 @@ TEST(Models, SimulatedMajorGeneIsFound) {
   Fitted two(o, 2);
   EXPECT_EQ(models_tsv(fit.run), models_tsv(two.run));
   EXPECT_EQ(estimates_tsv(fit.run), estimates_tsv(two.run));
+}
+
+// A profile point above the model's maximum re-fits the model from it: the
+// row ends at the better maximum, says so, and the profile is made again.
+TEST(Models, ProfileAboveTheMaximumRefits) {
+  ScratchDir scratch("refit");
+  copy_example();
+  Fitted fit(options({ModelKind::Mixed}, 1, false));
+  ModelResult& m = *fit.run.find(ModelKind::Mixed);
+  const double best = m.lnL;
+  // A point of the model away from its maximum, taken for the estimate.
+  m.estimate.PAR_VAL[1] = 0.5 * (m.estimate.PAR_VAL[1] + m.estimate.PAR_HIGH[1]);
+  ParamTable probe = m.estimate;
+  m.lnL = fit.fitter->evaluate(probe, model_rule(ModelKind::Mixed));
+  ASSERT_LT(m.lnL, best - 1.0);
+  ExtrasOptions extras;
+  extras.profiles = {1};
+  std::vector<std::string> warnings;
+  const auto profiles =
+      run_profiles(fit.run, *fit.sample, *fit.fitter, options({ModelKind::Mixed}, 1, false),
+                   extras, {}, [&](const std::string& w) { warnings.push_back(w); });
+  ASSERT_EQ(profiles.size(), 1u);
+  EXPECT_GE(m.lnL, best - 1e-6);
+  EXPECT_NE(models_tsv(fit.run).find("re-fitted"), std::string::npos);
+  ASSERT_FALSE(warnings.empty());
+  EXPECT_NE(warnings[0].find("re-fitted"), std::string::npos);
+  EXPECT_FALSE(profiles[0].missed_maximum);
+  for (double l : profiles[0].lnl) EXPECT_LE(l, m.lnL);
+  ASSERT_EQ(fit.run.intervals.size(), 1u);
+  EXPECT_LT(fit.run.intervals[0].low, m.estimate.PAR_VAL[1]);
+  EXPECT_GT(fit.run.intervals[0].high, m.estimate.PAR_VAL[1]);
+}
+
+// The program's text on its two streams and its exit status.
+struct ProgramRun {
+  int status = 0;
+  std::string out, err;
+};
+
+ProgramRun run_program(const std::vector<std::string>& args) {
+  FILE* out = std::tmpfile();
+  FILE* err = std::tmpfile();
+  ProgramRun r;
+  r.status = models_main(args, out, err);
+  for (auto [f, text] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
+    std::rewind(f);
+    for (int c; (c = std::fgetc(f)) != EOF;) text->push_back(static_cast<char>(c));
+    std::fclose(f);
+  }
+  return r;
+}
+
+std::string file_text(const std::string& name) {
+  std::ifstream in(name);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A tab-separated file as rows of fields, the header first.
+std::vector<std::vector<std::string>> tsv(const std::string& name) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(file_text(name));
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> row;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      row.push_back(line.substr(start, tab - start));
+    row.push_back(line.substr(start));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Usage errors end with status 2 and one line naming --help, before any file
+// is written.
+TEST(ModelsProgram, UsageErrorsExitTwo) {
+  ScratchDir scratch("usage");
+  copy_example();
+  const std::vector<std::vector<std::string>> cases = {
+      {"--frobnicate"},
+      {"--posteriors", "nonsense"},
+      {"--profile", "tau4"},
+      {"--profile", "tau1"},  // not free in the mixed model: named with the free ones
+      {"--models", "general", "--posteriors", "major", "--profile", "polygenic_effect"},
+  };
+  for (const auto& args : cases) {
+    const ProgramRun r = run_program(args);
+    EXPECT_EQ(r.status, EXIT_INPUT_ERROR) << args[0];
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("see pedseg-models --help"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists("models.tsv"));
+  }
+  EXPECT_NE(run_program({"--profile", "tau1"}).err.find("(free: q, spike1"), std::string::npos);
+}
+
+// The whole program on the example: posteriors, a profile and the figures.
+TEST(ModelsProgram, PosteriorsProfileAndFigures) {
+  ScratchDir scratch("extras");
+  copy_example();
+  fs::copy_file(EXAMPLES / "idmap.dat", "idmap.dat");
+  const ProgramRun r = run_program({".", "--models", "major", "--posteriors", "mixed", "--profile",
+                                    "q", "--no-se", "--starts", "1", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Profile likelihood intervals"), std::string::npos) << r.out;
+
+  const auto post = tsv("posteriors.tsv");
+  ASSERT_GT(post.size(), 1u);
+  EXPECT_EQ(post[0], (std::vector<std::string>{"individual", "family", "family_id",
+                                               "individual_id", "trait", "p1", "p2", "p3",
+                                               "class_mean"}));
+  EXPECT_EQ(post[1][2], "F1");  // from idmap.dat
+  for (size_t i = 1; i < post.size(); ++i)
+    EXPECT_NEAR(std::stod(post[i][5]) + std::stod(post[i][6]) + std::stod(post[i][7]), 1.0, 1e-9)
+        << i;
+
+  // mixed is fitted although --models leaves it out.
+  double max_lnl = 0.0;
+  for (const auto& row : tsv("models.tsv"))
+    if (row[0] == "mixed") max_lnl = std::stod(row[1]);
+  ASSERT_LT(max_lnl, 0.0);
+  const auto est = tsv("estimates.tsv");
+  EXPECT_EQ(est[0].back(), "ci_high");
+  std::map<std::string, std::vector<std::string>> q_row;
+  for (size_t i = 1; i < est.size(); ++i) {
+    const auto& row = est[i];
+    ASSERT_EQ(row.size(), 8u);
+    if (row[2] == "q") {
+      q_row[row[0]] = row;
+    } else {
+      EXPECT_EQ(row[6] + row[7], "") << row[0] << " " << row[2];
+    }
+  }
+  ASSERT_EQ(q_row["mixed"].size(), 8u);
+  EXPECT_EQ(q_row["major"][6], "");  // only the profiled model has intervals
+  const double q = std::stod(q_row["mixed"][3]);
+  const double lo = std::stod(q_row["mixed"][6]), hi = std::stod(q_row["mixed"][7]);
+  EXPECT_LT(lo, q);
+  EXPECT_LT(q, hi);
+
+  const auto prof = tsv("profile_q.tsv");
+  EXPECT_EQ(prof[0], (std::vector<std::string>{"q", "lnL"}));
+  EXPECT_GE(prof.size(), 26u);
+  bool at_estimate = false;
+  for (size_t i = 1; i < prof.size(); ++i) {
+    const double l = std::stod(prof[i][1]);
+    EXPECT_LE(l, max_lnl + 1e-9) << prof[i][0];
+    if (std::stod(prof[i][0]) == q) {
+      at_estimate = true;
+      EXPECT_NEAR(l, max_lnl, 1e-9);
+    }
+  }
+  EXPECT_TRUE(at_estimate);
+
+  for (const char* f : {"mixture.svg", "posteriors.svg", "profile_q.svg"}) {
+    std::map<std::string, int> counts;
+    EXPECT_EQ(xmltest::check(file_text(f), counts), "") << f;
+    EXPECT_GT(counts["svg"], 0) << f;
+  }
+  EXPECT_EQ(tsv("mixture.tsv")[0], (std::vector<std::string>{"series", "x_low", "x_high", "value"}));
 }
 
 }  // namespace

@@ -1,0 +1,52 @@
+// What pedseg-models adds at the estimate of one model of the table: genotype
+// posteriors, profile likelihoods and the figures.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "models/models.h"
+#include "posteriors/posteriors.h"
+#include "profile/profile.h"
+
+namespace pedseg {
+
+struct ExtrasOptions {
+  std::optional<ModelKind> posteriors;  // --posteriors MODEL
+  std::vector<int> profiles;            // --profile PARAM: slots in the order given, once each
+  bool figures = true;                  // SVG files and mixture.tsv
+};
+
+// The model of the posteriors, the profiles and the mixture figure: the
+// --posteriors model, else mixed.
+ModelKind focus_model(const ExtrasOptions& extras);
+
+// "" when every profiled slot is a free parameter of the focus model as
+// `user` (par.inp) defines it; else the error, naming the free ones.
+std::string check_profiles(const ExtrasOptions& extras, const ParamTable& user);
+
+// Re-fits of the focus model after a profile point above its maximum; then
+// the profiles are kept as they are.
+inline constexpr int PROFILE_REFITS = 3;
+
+// The profiles of the focus model (one per slot of extras.profiles), their
+// intervals put in run.intervals.  A point above the model's maximum re-fits
+// the model from it (refit_model) and profiles again; `warn` gets a line
+// about each re-fit and about what could not be done.
+std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& sample,
+                                        Fitter& fitter, const ModelsOptions& options,
+                                        const ExtrasOptions& extras, const ProgressLine& progress,
+                                        const ProgressLine& warn);
+
+// The files of the extras (name, text): posteriors.tsv and .svg with
+// --posteriors, profile_PARAM.tsv and .svg per profile, and mixture.svg and
+// .tsv whenever the focus model was fitted; no SVG nor mixture.tsv without
+// extras.figures.  `ids` from idmap.dat (or empty).
+std::vector<std::pair<std::string, std::string>> extra_files(
+    const ModelsRun& run, const SampleTables& sample, Fitter& fitter, const ExtrasOptions& extras,
+    const std::vector<ProfileResult>& profiles, const std::vector<IdPair>& ids,
+    const ProgressLine& warn);
+
+}  // namespace pedseg
