@@ -26,7 +26,7 @@ const char* const USAGE =
     "\n"
     "Exit status: 0 the run ended (also at an impossible starting point),\n"
     "2 an input error or a usage error, 3 a size limit exceeded, 4 an output\n"
-    "file that cannot be written.\n";
+    "file that cannot be written, 5 out of memory or an internal error.\n";
 
 // Prints `text` on the standard output; a failed write is a write error.
 int print(const std::string& text) {

@@ -136,37 +136,13 @@ int pedseg_main() { return pedseg_main(RunOptions{}); }
 int pedseg_main(const RunOptions& options) {
   OutputFile console = output_stream(stdout, "standard output");
   OutputFile diagnostics = output_stream(stderr, "standard error");
-  int status = 0;
-  try {
+  return run_with_exit_status("pedseg", stdout, stderr, [&] {
     // One instance of every table for the whole process; on the heap, since
     // its initialised members would otherwise put 30 MB into the executable.
     // Allocated here, where running out of memory is reported.
     auto tables = std::make_unique<RunTables>();
     run_analysis(*tables, console, diagnostics, options);
-    std::fflush(stdout);
-    if (std::ferror(stdout)) throw WriteError{"cannot write to standard output"};
-  } catch (const InputError& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "pedseg: input error: %s\n", e.message.c_str());
-    status = EXIT_INPUT_ERROR;
-  } catch (const SizeStop& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "STOP %s\n", e.message.c_str());
-    status = EXIT_SIZE_STOP;
-  } catch (const WriteError& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "pedseg: write error: %s\n", e.message.c_str());
-    status = EXIT_WRITE_ERROR;
-  } catch (const std::bad_alloc&) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "pedseg: out of memory\n");
-    status = EXIT_INTERNAL_ERROR;
-  } catch (const std::exception& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "pedseg: internal error: %s\n", e.what());
-    status = EXIT_INTERNAL_ERROR;
-  }
-  return status;
+  });
 }
 
 }  // namespace pedseg

@@ -169,7 +169,7 @@ std::string cli_usage() {
       help.insert(p + 1, std::string(HELP_COLUMN, ' '));
     s += head + help + "\n";
   }
-  s += "\nExit status: 0 done, 2 input error or usage error, 3 size limit, 4 write error.\n";
+  s += "\nExit status: 0 done, 2 input error or usage error, 3 size limit, 4 write error,\n5 out of memory or an internal error.\n";
   return s;
 }
 
@@ -218,15 +218,18 @@ int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
     std::fprintf(out, "%s %s\n", PROGRAM, VERSION);
     return 0;
   }
-  int status = 0;
-  try {
+  int usage_status = 0;
+  const int status = run_with_exit_status(PROGRAM, out, err, [&] {
     if (::chdir(c.dir.c_str()) != 0)
-      throw InputError{"cannot enter folder " + c.dir + ": " + std::strerror(errno)};
+      throw InputError{"cannot enter the folder " + c.dir + ": " + std::strerror(errno)};
     OutputFile diagnostics = output_stream(err, "standard error");
     auto sample = std::make_unique<SampleTables>();
     load_sample(*sample, diagnostics, PROGRAM);
     const std::string profile_error = check_profiles(c.extras, sample->par);
-    if (!profile_error.empty()) return usage_error(err, profile_error);
+    if (!profile_error.empty()) {
+      usage_status = usage_error(err, profile_error);
+      return;
+    }
     const bool extras_asked = c.extras.posteriors || !c.extras.profiles.empty();
     std::vector<ModelKind>& chosen = c.models.models;
     if (extras_asked &&
@@ -250,22 +253,8 @@ int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
     write_file("estimates.tsv", estimates_tsv(run));
     for (const auto& [name, text] : extra_files(run, *sample, fitter, c.extras, profiles, ids, warn))
       write_file(name, text);
-    std::fflush(out);
-    if (std::ferror(out)) throw WriteError{"cannot write to standard output"};
-  } catch (const InputError& e) {
-    std::fflush(out);
-    std::fprintf(err, "%s: input error: %s\n", PROGRAM, e.message.c_str());
-    status = EXIT_INPUT_ERROR;
-  } catch (const SizeStop& e) {
-    std::fflush(out);
-    std::fprintf(err, "STOP %s\n", e.message.c_str());
-    status = EXIT_SIZE_STOP;
-  } catch (const WriteError& e) {
-    std::fflush(out);
-    std::fprintf(err, "%s: write error: %s\n", PROGRAM, e.message.c_str());
-    status = EXIT_WRITE_ERROR;
-  }
-  return status;
+  });
+  return usage_status != 0 ? usage_status : status;
 }
 
 }  // namespace pedseg

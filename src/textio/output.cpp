@@ -2,6 +2,8 @@
 // vanished folder ends the run with a message instead of a silently cut file.
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -120,5 +122,35 @@ void close_output(OutputFile& out) {
 }
 
 bool is_open(const OutputFile& out) { return out.fp != nullptr || out.memory != nullptr; }
+
+int run_with_exit_status(const char* program, FILE* out, FILE* err,
+                         const std::function<void()>& work) {
+  try {
+    work();
+    std::fflush(out);
+    if (std::ferror(out)) throw WriteError{"cannot write to standard output"};
+    return 0;
+  } catch (const InputError& e) {
+    std::fflush(out);
+    std::fprintf(err, "%s: input error: %s\n", program, e.message.c_str());
+    return EXIT_INPUT_ERROR;
+  } catch (const SizeStop& e) {
+    std::fflush(out);
+    std::fprintf(err, "STOP %s\n", e.message.c_str());
+    return EXIT_SIZE_STOP;
+  } catch (const WriteError& e) {
+    std::fflush(out);
+    std::fprintf(err, "%s: write error: %s\n", program, e.message.c_str());
+    return EXIT_WRITE_ERROR;
+  } catch (const std::bad_alloc&) {
+    std::fflush(out);
+    std::fprintf(err, "%s: out of memory\n", program);
+    return EXIT_INTERNAL_ERROR;
+  } catch (const std::exception& e) {
+    std::fflush(out);
+    std::fprintf(err, "%s: internal error: %s\n", program, e.what());
+    return EXIT_INTERNAL_ERROR;
+  }
+}
 
 }  // namespace pedseg

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -34,6 +35,15 @@ struct SizeStop {
 struct WriteError {
   std::string message;
 };
+
+// Runs a program's work and turns the way it ends into the exit status: 0,
+// or one line on `err` and EXIT_INPUT_ERROR ("<program>: input error: ..."),
+// EXIT_SIZE_STOP ("STOP ..."), EXIT_WRITE_ERROR ("<program>: write error:
+// ..."), EXIT_INTERNAL_ERROR ("<program>: out of memory" or "<program>:
+// internal error: ...").  `out` is flushed first, and a failed write to it
+// is a write error.
+int run_with_exit_status(const char* program, FILE* out, FILE* err,
+                         const std::function<void()>& work);
 
 // ---------------------------------------------------------------------------
 // Free-format input.
