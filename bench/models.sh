@@ -9,6 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build-bench}
+mkdir -p "$build" && build=$(cd "$build" && pwd)  # the samples are made in other folders
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target pedseg pedseg-models pedsim ped2iway -j2 >/dev/null
 work=$(mktemp -d)
