@@ -1,13 +1,13 @@
 // The figures of a fit.
 
 #include "figures/figures.h"
-#include "params/codes.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
+#include "params/codes.h"
 #include "plot/svg.h"
 
 namespace pedseg {

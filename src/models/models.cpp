@@ -1,9 +1,10 @@
 #include "models/models.h"
-#include "params/codes.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+
+#include "params/codes.h"
 
 namespace pedseg {
 
@@ -92,7 +93,8 @@ std::vector<float> sorted_traits(const SampleTables& s) {
   const PedigreeTables& ped = *s.ped;
   for (int32_t f = 1; f <= ped.NFAM; ++f)
     for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i)
-      if (trait_above_missing(ped.TRAIT[i]) && !trait_in_spike(ped.TRAIT[i])) v.push_back(ped.TRAIT[i]);
+      if (trait_above_missing(ped.TRAIT[i]) && !trait_in_spike(ped.TRAIT[i]))
+        v.push_back(ped.TRAIT[i]);
   std::sort(v.begin(), v.end());
   return v;
 }

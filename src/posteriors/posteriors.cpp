@@ -14,7 +14,6 @@
 // likelihood computes for it.
 
 #include "posteriors/posteriors.h"
-#include "params/codes.h"
 
 #include <array>
 #include <cmath>
@@ -24,6 +23,8 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+
+#include "params/codes.h"
 
 namespace pedseg {
 
