@@ -1,7 +1,5 @@
 #include "models/cli.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -77,16 +75,16 @@ int usage_error(FILE* err, const std::string& what) {
   return EXIT_USAGE;
 }
 
-void write_file(const std::string& name, const std::string& text) {
+void write_file(const std::string& dir, const std::string& name, const std::string& text) {
   OutputFile f;
-  open_output(f, name);
+  open_output(f, path_in(dir, name));
   write_text(f, text);
   close_output(f);
 }
 
 // The identifiers of idmap.dat (written by ped2iway) when the folder has one.
-std::vector<IdPair> read_ids(const PedigreeTables& ped) {
-  std::ifstream in("idmap.dat", std::ios::binary);
+std::vector<IdPair> read_ids(const std::string& dir, const PedigreeTables& ped) {
+  std::ifstream in(path_in(dir, "idmap.dat"), std::ios::binary);
   if (!in) return {};
   std::ostringstream text;
   text << in.rdbuf();
@@ -220,11 +218,9 @@ int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
   }
   int usage_status = 0;
   const int status = run_with_exit_status(PROGRAM, out, err, [&] {
-    if (::chdir(c.dir.c_str()) != 0)
-      throw InputError{"cannot enter the folder " + c.dir + ": " + std::strerror(errno)};
     OutputFile diagnostics = output_stream(err, "standard error");
     auto sample = std::make_unique<SampleTables>();
-    load_sample(*sample, diagnostics, PROGRAM);
+    load_sample(*sample, c.dir, diagnostics, PROGRAM);
     const std::string profile_error = check_profiles(c.extras, sample->par);
     if (!profile_error.empty()) {
       usage_status = usage_error(err, profile_error);
@@ -235,7 +231,7 @@ int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
     if (extras_asked &&
         std::find(chosen.begin(), chosen.end(), focus_model(c.extras)) == chosen.end())
       chosen.push_back(focus_model(c.extras));
-    const std::vector<IdPair> ids = c.extras.posteriors ? read_ids(*sample->ped)
+    const std::vector<IdPair> ids = c.extras.posteriors ? read_ids(c.dir, *sample->ped)
                                                         : std::vector<IdPair>{};
     Fitter fitter(*sample, c.threads);
     const ProgressLine warn = [err](const std::string& line) {
@@ -249,10 +245,10 @@ int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
     std::fprintf(out, "%d families, %d measured individuals, %d in the spike\n\n",
                  sample->ped->NFAM, sample->NMEAS, sample->NSPIKE);
     std::fputs(console_table(run).c_str(), out);
-    write_file("models.tsv", models_tsv(run));
-    write_file("estimates.tsv", estimates_tsv(run));
+    write_file(c.dir, "models.tsv", models_tsv(run));
+    write_file(c.dir, "estimates.tsv", estimates_tsv(run));
     for (const auto& [name, text] : extra_files(run, *sample, fitter, c.extras, profiles, ids, warn))
-      write_file(name, text);
+      write_file(c.dir, name, text);
   });
   return usage_status != 0 ? usage_status : status;
 }

@@ -8,11 +8,12 @@
 
 namespace pedseg {
 
-void load_sample(SampleTables& s, OutputFile& diagnostics, const std::string& program) {
+void load_sample(SampleTables& s, const std::string& dir, OutputFile& diagnostics,
+                 const std::string& program) {
   s.poly.NLOCI = 3;
   s.poly.NCLASS = 7;
   {
-    InputFile par_inp = open_input("par.inp");
+    InputFile par_inp = open_input(path_in(dir, "par.inp"));
     s.par.NPAR = NPAR_USED;
     std::string long_name;
     READ_PARAMETERS(par_inp, s.par, &long_name);
@@ -23,7 +24,7 @@ void load_sample(SampleTables& s, OutputFile& diagnostics, const std::string& pr
   BUILD_POLY_PRIOR(s.poly);
   std::string reader_lines;  // the reader's console line is pedseg's, not ours
   OutputFile reader_console = output_memory(reader_lines, "console");
-  READ_PEDIGREE(s.par.TRAIT_FILE_NAME, *s.ped, reader_console);
+  READ_PEDIGREE(s.par.TRAIT_FILE_NAME, *s.ped, reader_console, dir);
   validate_or_reject(*s.ped, diagnostics, program);
   count_measured(*s.ped, s.NMEAS, s.NSPIKE);
 }

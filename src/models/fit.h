@@ -33,10 +33,11 @@ struct SampleTables {
   int32_t NSPIKE = 0;
 };
 
-// Reads par.inp, iway.dat and the trait file of the current folder with
-// pedseg's rules and validation; throws InputError or SizeStop as pedseg
-// does.  Validator warnings go to `diagnostics`.
-void load_sample(SampleTables& sample, OutputFile& diagnostics, const std::string& program);
+// Reads par.inp, iway.dat and the trait file of folder `dir` ("" or ".": the
+// current one) with pedseg's rules and validation; throws InputError or
+// SizeStop as pedseg does.  Validator warnings go to `diagnostics`.
+void load_sample(SampleTables& sample, const std::string& dir, OutputFile& diagnostics,
+                 const std::string& program);
 
 // Called after every evaluation of a search: evaluations so far and the best
 // ln LH seen.

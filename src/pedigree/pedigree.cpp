@@ -91,14 +91,15 @@ void read_traits(InputFile& traits, PedigreeTables& ped) {
   end_record(rec);
 }
 
-void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped, OutputFile& console) {
+void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped, OutputFile& console,
+                   std::string_view dir) {
   {
-    InputFile iway = open_input("iway.dat");
+    InputFile iway = open_input(path_in(dir, "iway.dat"));
     read_structure(iway, ped);
   }
   write_free(console, {fmt_int(ped.NIND)});
   {
-    InputFile traits = open_input(trait_file_name(TRAIT_FILE_NAME));
+    InputFile traits = open_input(path_in(dir, trait_file_name(TRAIT_FILE_NAME)));
     read_traits(traits, ped);
   }
   derive_weights(ped);

@@ -48,12 +48,12 @@ void read_traits(InputFile& traits, PedigreeTables& ped);
 // NFAM := PED_START(0), then PED_WEIGHT(f) = 1/c over the values >= -998.
 void derive_weights(PedigreeTables& ped);
 
-// The whole reader: opens iway.dat in the current folder, reads it, writes
-// the NIND console line, opens and reads the trait file named in the
-// 16-character field, and derives the weights.  Missing files are input
-// errors naming them.
+// The whole reader: opens iway.dat in folder `dir` (default: the current
+// one), reads it, writes the NIND console line, opens and reads the trait
+// file named in the 16-character field (in the same folder), and derives the
+// weights.  Missing files are input errors naming them.
 void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped,
-                   OutputFile& console);
+                   OutputFile& console, std::string_view dir = {});
 
 // The validator.  `errors` receives every condition that would take a later
 // step outside a table (the file must be rejected); `warnings` receives the

@@ -225,6 +225,13 @@ bool read_real_item(RecordReader& rec, T& target) {
 
 }  // namespace
 
+std::string path_in(std::string_view dir, std::string_view name) {
+  if (dir.empty() || dir == ".") return std::string(name);
+  std::string path(dir);
+  if (path.back() != '/') path += '/';
+  return path + std::string(name);
+}
+
 InputFile open_input(const std::string& name) {
   InputFile file;
   file.name = name;

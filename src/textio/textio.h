@@ -69,6 +69,10 @@ struct InputFile {
 // input error naming it; nothing is ever created.
 InputFile open_input(const std::string& name);
 
+// The name of file `name` of folder `dir` as it is opened and named in
+// diagnostics: `name` itself for the current folder ("" or ".").
+std::string path_in(std::string_view dir, std::string_view name);
+
 // An input file held in memory (tests, tools).
 InputFile input_from_string(const std::string& name, std::string text);
 

@@ -54,7 +54,7 @@ struct Fitted {
   Fitted(const ModelsOptions& options, int32_t threads = 1) {
     std::string diag;
     OutputFile d = output_memory(diag, "diagnostics");
-    load_sample(*sample, d, "test");
+    load_sample(*sample, "", d, "test");
     fitter = std::make_unique<Fitter>(*sample, threads);
     run = run_models(*sample, *fitter, options);
   }
