@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building pedseg needs, on Debian or Ubuntu.
 #
-#   scripts/install-deps.sh run    compiler, CMake, make, Eigen, Boost.Math
+#   scripts/install-deps.sh run    compiler, CMake, make, CLI11, Eigen, Boost.Math
 #   scripts/install-deps.sh test   the same and GoogleTest
 #   scripts/install-deps.sh ci     the same and clang (fuzzing)
 #
@@ -22,6 +22,7 @@ has_header() { [ -f "/usr/include/$1" ] || [ -f "/usr/local/include/$1" ]; }
 command -v c++ >/dev/null || command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 command -v make >/dev/null || need+=(make)
+has_header CLI/CLI.hpp || need+=(libcli11-dev)
 has_header eigen3/Eigen/Core || need+=(libeigen3-dev)
 has_header boost/math/distributions/chi_squared.hpp || need+=(libboost-math-dev)
 if [ "$level" != run ]; then
