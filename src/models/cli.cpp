@@ -1,78 +1,163 @@
 #include "models/cli.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <memory>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
+#include <utility>
+
+#include "cli/cli.h"
+#include "models/extras.h"
+#include "models/models.h"
 
 namespace pedseg {
 
 namespace {
 
 constexpr const char* PROGRAM = "pedseg-models";
-constexpr int EXIT_USAGE = EXIT_INPUT_ERROR;  // as pedseg
-constexpr size_t HELP_COLUMN = 22;  // where the help of each option starts
 
-#ifdef PEDSEG_VERSION
-constexpr const char* VERSION = PEDSEG_VERSION;
-#else
-constexpr const char* VERSION = "unknown";
-#endif
+const cli::Program MODELS = {
+    PROGRAM,
+    "Fits the standard nested segregation models to the sample of DIR (par.inp, iway.dat and "
+    "the trait file, read as pedseg reads them), prints the table of tests and writes "
+    "models.tsv and estimates.tsv there, and mixture.svg and mixture.tsv (the fitted density "
+    "over the histogram of the trait) of the mixed model, or of the model of --posteriors.  "
+    "--profile is about that model too; it is fitted even when --models leaves it out.",
+    "Exit status: 0 done, 2 input error or usage error, 3 size limit, 4 write error, 5 out of "
+    "memory or an internal error.",
+    EXIT_INPUT_ERROR, EXIT_WRITE_ERROR};
 
-bool to_count(const std::string& s, long lo, long hi, int32_t& v) {
-  if (s.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long n = std::strtol(s.c_str(), &end, 10);
-  if (errno != 0 || end != s.c_str() + s.size() || n < lo || n > hi) return false;
-  v = static_cast<int32_t>(n);
-  return true;
-}
+struct Settings {
+  std::string dir = ".";
+  ModelsOptions models;
+  ExtrasOptions extras;
+  int32_t threads = 0;
+  bool quiet = false;
+};
 
-std::string parse_models(CliSettings& c, const std::string& list) {
-  std::vector<ModelKind> chosen;
-  size_t start = 0;
-  while (start <= list.size()) {
-    const size_t comma = list.find(',', start);
-    const std::string name =
-        list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    const std::optional<ModelKind> k = model_from_name(name);
-    if (!k) return "unknown model '" + name + "' in --models";
-    chosen.push_back(*k);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  c.models.models = chosen;
-  return "";
-}
-
-std::string parse_posteriors(CliSettings& c, const std::string& name) {
-  const std::optional<ModelKind> k = model_from_name(name);
-  if (!k) return "unknown model '" + name + "' in --posteriors";
-  c.extras.posteriors = k;
-  return "";
-}
-
-std::string parse_profile(CliSettings& c, const std::string& name) {
+std::string take_model(const std::string& name, std::optional<ModelKind>& kind) {
+  kind = model_from_name(name);
+  if (kind) return "";
   std::string names;
-  for (int i = 1; i <= NPAR_USED; ++i) {
-    if (name == PARAM_NAME[i]) {
-      std::vector<int>& slots = c.extras.profiles;
-      if (std::find(slots.begin(), slots.end(), i) == slots.end()) slots.push_back(i);
-      return "";
-    }
-    names += std::string(i == 1 ? "" : ", ") + PARAM_NAME[i];
-  }
-  return "unknown parameter '" + name + "' in --profile (names: " + names + ")";
+  for (ModelKind k : ALL_MODELS) names += std::string(names.empty() ? "" : ", ") + model_name(k);
+  return "unknown model '" + name + "' (models: " + names + ")";
 }
 
-int usage_error(FILE* err, const std::string& what) {
-  std::fprintf(err, "%s: %s; see %s --help\n", PROGRAM, what.c_str(), PROGRAM);
-  return EXIT_USAGE;
+// The options, each value checked as it is parsed.
+void declare_options(CLI::App& app, Settings& s) {
+  app.add_option("DIR", s.dir, "the folder of the sample (default: the current one)");
+  cli::add_value(app, "--models", "LIST",
+                 "the models to fit, comma-separated (default: all of "
+                 "sporadic,polygenic,major,mixed,environmental,general)",
+                 [&s](const std::string& list) {
+                   std::vector<ModelKind> chosen;
+                   for (size_t start = 0;;) {
+                     const size_t comma = std::min(list.find(',', start), list.size());
+                     std::optional<ModelKind> kind;
+                     const std::string error = take_model(list.substr(start, comma - start), kind);
+                     if (!error.empty()) return error;
+                     chosen.push_back(*kind);
+                     if (comma == list.size()) break;
+                     start = comma + 1;
+                   }
+                   s.models.models = chosen;
+                   return std::string();
+                 });
+  cli::add_value(app, "--starts", "N", "starts per model (default 3)",
+                 cli::number_in(s.models.starts, 1, 100, "a number from 1 to 100"));
+  app.add_flag_callback("--no-se", [&s] { s.models.standard_errors = false; },
+                        "skip the standard errors");
+  cli::add_value(app, "--posteriors", "MODEL",
+                 "write posteriors.tsv (and posteriors.svg): genotype probabilities of every "
+                 "individual under MODEL",
+                 [&s](const std::string& name) { return take_model(name, s.extras.posteriors); });
+  cli::add_value(
+      app, "--profile", "PARAM",
+      "profile likelihood of PARAM (a name of estimates.tsv; several allowed): "
+      "profile_PARAM.tsv and .svg, and its 95% interval",
+      [&s](const std::string& name) {
+        std::string names;
+        for (int i = 1; i <= NPAR_USED; ++i) {
+          if (name == PARAM_NAME[i]) {
+            std::vector<int>& slots = s.extras.profiles;
+            if (std::find(slots.begin(), slots.end(), i) == slots.end()) slots.push_back(i);
+            return std::string();
+          }
+          names += std::string(i == 1 ? "" : ", ") + PARAM_NAME[i];
+        }
+        return "unknown parameter '" + name + "' (names: " + names + ")";
+      },
+      true);
+  app.add_flag_callback("--no-figures", [&s] { s.extras.figures = false; },
+                        "no SVG files and no mixture.tsv");
+  cli::add_value(app, "--threads", "N",
+                 "threads of the likelihood (default: OMP_NUM_THREADS, else every core)",
+                 cli::number_in(s.threads, 1, 256, "a number from 1 to 256"));
+  app.add_flag("--quiet", s.quiet, "no progress on standard error");
+}
+
+// What needs no file: the folder exists; the focus model is fitted whenever
+// posteriors or profiles are asked for.  "" or the usage error.
+std::string check_options(Settings& s) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(s.dir, ec)) return "'" + s.dir + "' is not a folder";
+  std::vector<ModelKind>& chosen = s.models.models;
+  const ModelKind focus = focus_model(s.extras);
+  if ((s.extras.posteriors || !s.extras.profiles.empty()) &&
+      std::find(chosen.begin(), chosen.end(), focus) == chosen.end())
+    chosen.push_back(focus);
+  return "";
+}
+
+struct Input {
+  std::unique_ptr<SampleTables> sample = std::make_unique<SampleTables>();
+  std::vector<IdPair> ids;  // of idmap.dat (written by ped2iway), for the posteriors
+};
+
+// The sample as pedseg reads it, and the identifiers when posteriors are
+// asked for and the folder has an idmap.dat.
+Input load(const Settings& s, FILE* err) {
+  Input in;
+  OutputFile diagnostics = output_stream(err, "standard error");
+  load_sample(*in.sample, s.dir, diagnostics, PROGRAM);
+  const std::string idmap = path_in(s.dir, "idmap.dat");
+  std::error_code ec;
+  if (!s.extras.posteriors || (!std::filesystem::exists(idmap, ec) && !ec)) return in;
+  const InputFile file = open_input(idmap);
+  try {
+    const PedigreeTables& ped = *in.sample->ped;
+    in.ids = read_idmap(std::string_view(file.data).substr(file.pos),
+                        ped.PED_START[ped.PED_START[0] + 1]);
+  } catch (const std::invalid_argument& e) {
+    throw InputError{e.what()};
+  }
+  return in;
+}
+
+ProgressLine warn_on(FILE* err) {
+  return [err](const std::string& line) {
+    std::fprintf(err, "%s: %s\n", PROGRAM, line.c_str());
+    std::fflush(err);
+  };
+}
+
+struct Fits {
+  ModelsRun run;
+  std::vector<std::pair<std::string, std::string>> extra_files;  // name, text
+};
+
+// The models, the profiles, and what the extras compute at the estimates.
+Fits fit(const Settings& s, const Input& in, FILE* err) {
+  Fitter fitter(*in.sample, s.threads);
+  const ProgressLine warn = warn_on(err);
+  const ProgressLine progress = s.quiet ? ProgressLine{} : warn;
+  Fits f;
+  f.run = run_models(*in.sample, fitter, s.models, progress);
+  const std::vector<ProfileResult> profiles =
+      run_profiles(f.run, *in.sample, fitter, s.models, s.extras, progress, warn);
+  f.extra_files = extra_files(f.run, *in.sample, fitter, s.extras, profiles, in.ids, warn);
+  return f;
 }
 
 void write_file(const std::string& dir, const std::string& name, const std::string& text) {
@@ -82,175 +167,41 @@ void write_file(const std::string& dir, const std::string& name, const std::stri
   close_output(f);
 }
 
-// The identifiers of idmap.dat (written by ped2iway) when the folder has one.
-std::vector<IdPair> read_ids(const std::string& dir, const PedigreeTables& ped) {
-  std::ifstream in(path_in(dir, "idmap.dat"), std::ios::binary);
-  if (!in) return {};
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw InputError{"cannot read idmap.dat"};
-  try {
-    return read_idmap(text.str(), ped.PED_START[ped.PED_START[0] + 1]);
-  } catch (const std::invalid_argument& e) {
-    throw InputError{e.what()};
-  }
+void write_results(const Settings& s, const SampleTables& sample, const Fits& f, FILE* out) {
+  std::fprintf(out, "%d families, %d measured individuals, %d in the spike\n\n",
+               sample.ped->NFAM, sample.NMEAS, sample.NSPIKE);
+  std::fputs(console_table(f.run).c_str(), out);
+  write_file(s.dir, "models.tsv", models_tsv(f.run));
+  write_file(s.dir, "estimates.tsv", estimates_tsv(f.run));
+  for (const auto& [name, text] : f.extra_files) write_file(s.dir, name, text);
 }
 
 }  // namespace
 
-const std::vector<CliOption>& cli_options() {
-  static const std::vector<CliOption> options = {
-      {"--models", "LIST",
-       "the models to fit, comma-separated (default: all of\n"
-       "sporadic,polygenic,major,mixed,environmental,general)",
-       parse_models},
-      {"--starts", "N", "starts per model (default 3)",
-       [](CliSettings& c, const std::string& v) {
-         return to_count(v, 1, 100, c.models.starts) ? "" : "--starts needs a number from 1 to 100";
-       }},
-      {"--no-se", nullptr, "skip the standard errors",
-       [](CliSettings& c, const std::string&) {
-         c.models.standard_errors = false;
-         return "";
-       }},
-      {"--posteriors", "MODEL",
-       "write posteriors.tsv (and posteriors.svg): genotype\n"
-       "probabilities of every individual under MODEL",
-       parse_posteriors},
-      {"--profile", "PARAM",
-       "profile likelihood of PARAM (a name of estimates.tsv;\n"
-       "several allowed): profile_PARAM.tsv and .svg, and\n"
-       "its 95% interval",
-       parse_profile},
-      {"--no-figures", nullptr, "no SVG files and no mixture.tsv",
-       [](CliSettings& c, const std::string&) {
-         c.extras.figures = false;
-         return "";
-       }},
-      {"--threads", "N", "threads of the likelihood (default: OMP_NUM_THREADS,\nelse every core)",
-       [](CliSettings& c, const std::string& v) {
-         return to_count(v, 1, 256, c.threads) ? "" : "--threads needs a number from 1 to 256";
-       }},
-      {"--quiet", nullptr, "no progress on standard error",
-       [](CliSettings& c, const std::string&) {
-         c.quiet = true;
-         return "";
-       }},
-      {"--help", nullptr, "this text",
-       [](CliSettings& c, const std::string&) {
-         c.help = true;
-         return "";
-       }},
-      {"--version", nullptr, "the version",
-       [](CliSettings& c, const std::string&) {
-         c.version = true;
-         return "";
-       }},
-  };
-  return options;
-}
-
-std::string cli_usage() {
-  std::string s = std::string("usage: ") + PROGRAM + " [DIR] [options]\n\n" +
-                  "Fits the standard nested segregation models to the sample of DIR (default:\n"
-                  "the current folder: par.inp, iway.dat and the trait file, read as pedseg\n"
-                  "reads them), prints the table of tests and writes models.tsv and\n"
-                  "estimates.tsv there, and mixture.svg and mixture.tsv (the fitted density\n"
-                  "over the histogram of the trait) of the mixed model, or of the model of\n"
-                  "--posteriors.  --profile is about that model too; it is fitted even when\n"
-                  "--models leaves it out.\n\n";
-  for (const CliOption& o : cli_options()) {
-    std::string head = std::string("  ") + o.name + (o.value_name ? std::string(" ") + o.value_name : "");
-    head.resize(std::max<size_t>(head.size() + 2, HELP_COLUMN), ' ');
-    std::string help = o.help;
-    for (size_t p = help.find('\n'); p != std::string::npos; p = help.find('\n', p + HELP_COLUMN + 1))
-      help.insert(p + 1, std::string(HELP_COLUMN, ' '));
-    s += head + help + "\n";
-  }
-  s += "\nExit status: 0 done, 2 input error or usage error, 3 size limit, 4 write error,\n5 out of memory or an internal error.\n";
-  return s;
-}
-
-std::string parse_cli(const std::vector<std::string>& args, CliSettings& c) {
-  bool have_dir = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string a = args[i], value;
-    bool inline_value = false;
-    if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
-      value = a.substr(a.find('=') + 1);
-      a = a.substr(0, a.find('='));
-      inline_value = true;
-    }
-    if (a == "-h") a = "--help";
-    if (a.rfind("-", 0) != 0 || a == "-") {
-      if (have_dir) return "more than one folder given";
-      c.dir = a;
-      have_dir = true;
-      continue;
-    }
-    const CliOption* opt = nullptr;
-    for (const CliOption& o : cli_options())
-      if (a == o.name) opt = &o;
-    if (opt == nullptr) return "unknown option " + a;
-    if (opt->value_name != nullptr && !inline_value) {
-      if (i + 1 >= args.size()) return a + " needs " + opt->value_name;
-      value = args[++i];
-    } else if (opt->value_name == nullptr && inline_value) {
-      return a + " takes no value";
-    }
-    const std::string error = opt->apply(c, value);
-    if (!error.empty()) return error;
-  }
-  return "";
-}
-
 int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
-  CliSettings c;
-  const std::string parse_error = parse_cli(args, c);
-  if (!parse_error.empty()) return usage_error(err, parse_error);
-  if (c.help) {
-    std::fputs(cli_usage().c_str(), out);
-    return 0;
-  }
-  if (c.version) {
-    std::fprintf(out, "%s %s\n", PROGRAM, VERSION);
-    return 0;
-  }
-  int usage_status = 0;
-  const int status = run_with_exit_status(PROGRAM, out, err, [&] {
-    OutputFile diagnostics = output_stream(err, "standard error");
-    auto sample = std::make_unique<SampleTables>();
-    load_sample(*sample, c.dir, diagnostics, PROGRAM);
-    const std::string profile_error = check_profiles(c.extras, sample->par);
-    if (!profile_error.empty()) {
-      usage_status = usage_error(err, profile_error);
-      return;
+  Settings s;
+  cli::Command command(MODELS);
+  declare_options(command.app(), s);
+  std::string out_text, err_text;
+  std::optional<int> status = command.parse(args, out_text, err_text);
+  if (!status) {
+    const std::string problem = check_options(s);
+    if (!problem.empty()) {
+      status = MODELS.usage_status;
+      err_text = command.usage_line(problem);
     }
-    const bool extras_asked = c.extras.posteriors || !c.extras.profiles.empty();
-    std::vector<ModelKind>& chosen = c.models.models;
-    if (extras_asked &&
-        std::find(chosen.begin(), chosen.end(), focus_model(c.extras)) == chosen.end())
-      chosen.push_back(focus_model(c.extras));
-    const std::vector<IdPair> ids = c.extras.posteriors ? read_ids(c.dir, *sample->ped)
-                                                        : std::vector<IdPair>{};
-    Fitter fitter(*sample, c.threads);
-    const ProgressLine warn = [err](const std::string& line) {
-      std::fprintf(err, "%s: %s\n", PROGRAM, line.c_str());
-      std::fflush(err);
-    };
-    const ProgressLine progress = c.quiet ? ProgressLine{} : warn;
-    ModelsRun run = run_models(*sample, fitter, c.models, progress);
-    const std::vector<ProfileResult> profiles =
-        run_profiles(run, *sample, fitter, c.models, c.extras, progress, warn);
-    std::fprintf(out, "%d families, %d measured individuals, %d in the spike\n\n",
-                 sample->ped->NFAM, sample->NMEAS, sample->NSPIKE);
-    std::fputs(console_table(run).c_str(), out);
-    write_file(c.dir, "models.tsv", models_tsv(run));
-    write_file(c.dir, "estimates.tsv", estimates_tsv(run));
-    for (const auto& [name, text] : extra_files(run, *sample, fitter, c.extras, profiles, ids, warn))
-      write_file(c.dir, name, text);
+  }
+  if (status) return cli::finish(MODELS, *status, out_text, err_text, out, err);
+
+  std::string profile_problem;  // known once par.inp is read
+  const int run_status = run_with_exit_status(PROGRAM, out, err, [&] {
+    const Input in = load(s, err);
+    profile_problem = check_profiles(s.extras, in.sample->par);
+    if (!profile_problem.empty()) return;
+    write_results(s, *in.sample, fit(s, in, err), out);
   });
-  return usage_status != 0 ? usage_status : status;
+  if (profile_problem.empty()) return run_status;
+  return cli::finish(MODELS, MODELS.usage_status, "", command.usage_line(profile_problem), out, err);
 }
 
 }  // namespace pedseg
