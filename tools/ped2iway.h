@@ -140,10 +140,11 @@ std::string idmap_text(const IwayOutput& out);
 // A commented par.inp with starting values from the trait's sample moments.
 std::string par_template_text(const IwayOutput& out, const std::string& trait_file);
 
-// The command: ped2iway PEDFILE [-o DIR] [--trait-file NAME] [--map-file NAME]
-// [--missing CODE] [--par-template] [--fix-parents].  Returns the exit
-// status (0 ok, 1 usage error, 2 input problems or unwritable output);
-// `out` gets the summary line, `err` the diagnostics.
+// The command (ped2iway --help lists the options).  Returns the exit status
+// (0 ok, 1 usage error, 2 input problems or unwritable output); `out` gets
+// the summary line (or the help), `err` the diagnostics.
 int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::string& err);
+// run_ped2iway on the standard streams.
+int ped2iway_main(const std::vector<std::string>& args);
 
 }  // namespace pedseg::tools

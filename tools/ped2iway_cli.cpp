@@ -1,13 +1,12 @@
 // The ped2iway command: options, reading, checking, writing the files.
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
 
+#include "cli/cli.h"
 #include "ped2iway.h"
+#include "textio/textio.h"
 #include "tool_files.h"
 
 namespace pedseg::tools {
@@ -16,50 +15,27 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const USAGE =
-    "usage: ped2iway PEDFILE [-o DIR] [--trait-file NAME] [--map-file NAME]\n"
-    "                [--missing CODE] [--header] [--par-template] [--fix-parents]\n"
-    "                [--skip-bad-families]\n"
-    "\n"
-    "Turns a pedigree file with one person a line (family, individual, father,\n"
-    "mother, sex, trait) into the program's input files.  Ids are strings; a\n"
-    "parent id of 0 means unknown; sex 1 male, 2 female, 0 unknown; lines\n"
-    "starting with # are comments.  PEDFILE - reads the standard input.\n"
-    "\n"
-    "Fields are separated by blanks, by commas or by tabs, as the first line\n"
-    "that is not a comment shows.  In a comma- or tab-separated file, fields may\n"
-    "be quoted (\"...\"), and an empty parent, sex or trait is unknown.  The first\n"
-    "line is a header, and skipped, when its sex and parent fields hold nothing\n"
-    "the layout allows (family,id,father,mother,sex,trait for instance), or\n"
-    "always with --header; a header whose first of seven fields is empty (R's\n"
-    "write.csv) marks a first column of row names, which is dropped.\n"
-    "\n"
-    "  -o DIR             write into DIR (created if needed; default .)\n"
-    "  --trait-file NAME  name of the trait file (default trait.dat, at most 16\n"
-    "                     characters, no blanks, commas, slashes or quotes)\n"
-    "  --map-file NAME    name of the id map (default idmap.dat)\n"
-    "  --missing CODE     missing-trait code (default -999; NA and . are always\n"
-    "                     missing; -9 for PLINK-style files)\n"
-    "  --header           the first line is a header, whatever it holds\n"
-    "  --par-template     also write a commented par.inp with starting values\n"
-    "                     (par.inp.new if par.inp exists already)\n"
-    "  --fix-parents      add a parent who has no line as an unmeasured founder\n"
-    "                     and a missing second parent as an unmeasured dummy\n"
-    "  --skip-bad-families  leave out each family with a problem (one message\n"
-    "                     each) and write the others; without it any problem\n"
-    "                     stops the conversion\n"
-    "  -h, --help         this text\n"
-    "\n"
-    "Without --missing, measured values that other programs use as missing\n"
-    "codes are written as measured, with a warning naming the option to use:\n"
-    "-9 and -99 always; 0 when at least 10 other measured values (spike aside)\n"
-    "all share one sign and their mean lies at least 3 of their standard\n"
-    "deviations away from 0.  Values of -998 or below are always missing.\n"
-    "\n"
-    "Writes iway.dat, the trait file and the id map (global number, family id,\n"
-    "individual id).  Exit status: 0 ok, 1 usage error, 2 input problems (all\n"
-    "reported, nothing written; with --skip-bad-families, when no family is\n"
-    "left) or an output file that cannot be written.\n";
+const cli::Program PED2IWAY = {
+    "ped2iway",
+    "Turns a pedigree file with one person a line (family, individual, father, mother, sex, "
+    "trait) into the program's input files.  Ids are strings; a parent id of 0 means unknown; "
+    "sex 1 male, 2 female, 0 unknown; lines starting with # are comments.  PEDFILE - reads "
+    "the standard input.\n\n"
+    "Fields are separated by blanks, by commas or by tabs, as the first line that is not a "
+    "comment shows.  In a comma- or tab-separated file, fields may be quoted (\"...\"), and an "
+    "empty parent, sex or trait is unknown.  The first line is a header, and skipped, when its "
+    "sex and parent fields hold nothing the layout allows (family,id,father,mother,sex,trait "
+    "for instance), or always with --header; a header whose first of seven fields is empty "
+    "(R's write.csv) marks a first column of row names, which is dropped.",
+    "Without --missing, measured values that other programs use as missing codes are written "
+    "as measured, with a warning naming the option to use: -9 and -99 always; 0 when at least "
+    "10 other measured values (spike aside) all share one sign and their mean lies at least 3 "
+    "of their standard deviations away from 0.  Values of -998 or below are always missing."
+    "\n\n"
+    "Writes iway.dat, the trait file and the id map (global number, family id, individual id).  "
+    "Exit status: 0 ok, 1 usage error, 2 input problems (all reported, nothing written; with "
+    "--skip-bad-families, when no family is left) or an output file that cannot be written.",
+    1, 2};
 
 bool plain_name(const std::string& s) {
   if (s.empty() || s == "." || s == "..") return false;
@@ -70,110 +46,90 @@ bool plain_name(const std::string& s) {
   return true;
 }
 
-bool read_all(const std::string& name, std::string& text, std::string& why) {
-  if (name == "-") {
-    std::ostringstream ss;
-    ss << std::cin.rdbuf();
-    text = ss.str();
-    return true;
-  }
-  std::FILE* fp = std::fopen(name.c_str(), "rb");
-  if (!fp) {
-    why = std::strerror(errno);
-    return false;
-  }
-  char buf[65536];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
-  bool bad = std::ferror(fp) != 0;
-  std::fclose(fp);
-  if (bad) why = "read error";
-  return !bad;
+struct Settings {
+  std::string pedfile, dir = ".", trait_name = "trait.dat", map_name = "idmap.dat";
+  PedOptions ped;
+  bool want_par = false;
+};
+
+void declare_options(CLI::App& app, Settings& s) {
+  app.add_option("PEDFILE", s.pedfile, "the pedigree file (- the standard input)")->required();
+  cli::add_value(app, "-o,--out-dir", "DIR", "write into DIR (created if needed; default .)",
+                 cli::text_in(s.dir));
+  cli::add_value(app, "--trait-file", "NAME",
+                 "name of the trait file (default trait.dat, at most 16 characters, no blanks, "
+                 "commas, slashes or quotes)",
+                 [&s](const std::string& name) {
+                   if (!plain_name(name) || name.size() > 16)
+                     return "'" + name + "': the program takes a name of at most 16 characters "
+                                         "without blanks, commas, slashes or quotes";
+                   s.trait_name = name;
+                   return std::string();
+                 });
+  cli::add_value(app, "--map-file", "NAME", "name of the id map (default idmap.dat)",
+                 [&s](const std::string& name) {
+                   if (!plain_name(name)) return "'" + name + "' is not a plain file name";
+                   s.map_name = name;
+                   return std::string();
+                 });
+  cli::add_value(app, "--missing", "CODE",
+                 "missing-trait code (default -999; NA and . are always missing; -9 for "
+                 "PLINK-style files)",
+                 [&s](const std::string& code) {
+                   s.ped.missing_code_given = true;
+                   return cli::text_in(s.ped.missing_code)(code);
+                 });
+  app.add_flag("--header", s.ped.header, "the first line is a header, whatever it holds");
+  app.add_flag("--par-template", s.want_par,
+               "also write a commented par.inp with starting values (par.inp.new if par.inp "
+               "exists already)");
+  app.add_flag("--fix-parents", s.ped.fix_parents,
+               "add a parent who has no line as an unmeasured founder and a missing second "
+               "parent as an unmeasured dummy");
+  app.add_flag("--skip-bad-families", s.ped.skip_bad_families,
+               "leave out each family with a problem (one message each) and write the others; "
+               "without it any problem stops the conversion");
 }
 
+// The names the files cannot share; "" or the usage error.
+std::string check_names(const Settings& s) {
+  for (const char* reserved : {"iway.dat", "par.inp"})
+    if (s.trait_name == reserved || s.map_name == reserved)
+      return std::string(reserved) + " cannot be the trait file or the id map";
+  if (s.trait_name == s.map_name) return "the trait file and the id map need different names";
+  return "";
+}
+
+// The whole pedigree file, or the standard input for "-".
+std::string read_pedfile(const std::string& name) {
+  if (name != "-") return open_input(name).data;
+  std::ostringstream ss;
+  ss << std::cin.rdbuf();
+  return ss.str();
+}
 
 }  // namespace
 
 int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::string& err) {
-  std::string pedfile, dir = ".", trait_name = "trait.dat", map_name = "idmap.dat";
-  PedOptions opt;
-  bool want_par = false, have_pedfile = false;
-
-  auto usage_error = [&](const std::string& msg) {
-    err += "ped2iway: " + msg + "\n" + "try 'ped2iway --help'\n";
-    return 1;
-  };
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string a = args[i];
-    std::string value;
-    bool inline_value = false;
-    if (a.rfind("--", 0) == 0) {
-      size_t eq = a.find('=');
-      if (eq != std::string::npos) {
-        value = a.substr(eq + 1);
-        a = a.substr(0, eq);
-        inline_value = true;
-      }
-    }
-    auto take = [&](std::string& target) {
-      if (inline_value) {
-        target = value;
-        return true;
-      }
-      if (i + 1 >= args.size()) return false;
-      target = args[++i];
-      return true;
-    };
-    if (a == "-h" || a == "--help") {
-      out += USAGE;
-      return 0;
-    } else if (a == "-o" || a == "--out-dir") {
-      if (!take(dir) || dir.empty()) return usage_error(a + " needs a folder");
-    } else if (a == "--trait-file") {
-      if (!take(trait_name)) return usage_error("--trait-file needs a name");
-    } else if (a == "--map-file") {
-      if (!take(map_name)) return usage_error("--map-file needs a name");
-    } else if (a == "--missing") {
-      if (!take(opt.missing_code) || opt.missing_code.empty())
-        return usage_error("--missing needs a code");
-      opt.missing_code_given = true;
-    } else if (a == "--header" && !inline_value) {
-      opt.header = true;
-    } else if (a == "--skip-bad-families" && !inline_value) {
-      opt.skip_bad_families = true;
-    } else if (a == "--par-template" && !inline_value) {
-      want_par = true;
-    } else if (a == "--fix-parents" && !inline_value) {
-      opt.fix_parents = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage_error("unknown option " + args[i]);
-    } else {
-      if (have_pedfile) return usage_error("more than one pedigree file: " + pedfile + ", " + a);
-      pedfile = a;
-      have_pedfile = true;
-    }
+  Settings st;
+  cli::Command command(PED2IWAY);
+  declare_options(command.app(), st);
+  if (const auto status = command.parse(args, out, err)) return *status;
+  if (const std::string problem = check_names(st); !problem.empty()) {
+    err += command.usage_line(problem);
+    return PED2IWAY.usage_status;
   }
-  if (!have_pedfile) return usage_error("no pedigree file given");
-  if (!plain_name(trait_name) || trait_name.size() > 16)
-    return usage_error("--trait-file " + trait_name +
-                       ": the program takes a name of at most 16 characters without blanks, "
-                       "commas, slashes or quotes");
-  if (!plain_name(map_name)) return usage_error("--map-file " + map_name + ": not a plain file name");
-  for (const std::string& reserved : {std::string("iway.dat"), std::string("par.inp")}) {
-    if (trait_name == reserved || map_name == reserved)
-      return usage_error(reserved + " cannot be the trait file or the id map");
-  }
-  if (trait_name == map_name) return usage_error("the trait file and the id map need different names");
-
-  std::string text, why;
-  const std::string shown = pedfile == "-" ? std::string("standard input") : pedfile;
-  if (!read_all(pedfile, text, why)) {
-    err += "ped2iway: cannot read " + shown + ": " + why + "\n";
+  std::string text;
+  const std::string shown = st.pedfile == "-" ? std::string("standard input") : st.pedfile;
+  try {
+    text = read_pedfile(st.pedfile);
+  } catch (const InputError& e) {
+    err += "ped2iway: " + e.message + "\n";
     return 2;
   }
 
   std::vector<Problem> problems;
-  PedData data = parse_pedfile(text, opt, problems);
+  PedData data = parse_pedfile(text, st.ped, problems);
   for (const auto& sf : data.skipped) {
     err += shown + ": family " + sf.id + " left out:";
     for (size_t k = 0; k < sf.problems.size(); ++k) {
@@ -204,22 +160,23 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
   IwayOutput iw = build_iway(data);
 
   std::error_code ec;
-  fs::path base(dir);
+  fs::path base(st.dir);
   fs::create_directories(base, ec);
   if (ec || !fs::is_directory(base)) {
-    err += "ped2iway: cannot create folder " + dir + (ec ? ": " + ec.message() : "") + "\n";
+    err += "ped2iway: cannot create folder " + st.dir + (ec ? ": " + ec.message() : "") + "\n";
     return 2;
   }
   struct Out {
     std::string name;
     std::string text;
   };
-  std::vector<Out> files{{"iway.dat", iway_text(iw)}, {trait_name, trait_text(iw)},
-                         {map_name, idmap_text(iw)}};
-  if (want_par) {
+  std::string why;
+  std::vector<Out> files{{"iway.dat", iway_text(iw)}, {st.trait_name, trait_text(iw)},
+                         {st.map_name, idmap_text(iw)}};
+  if (st.want_par) {
     // A hand-edited par.inp is never replaced.
     std::string name = fs::exists(base / "par.inp") ? "par.inp.new" : "par.inp";
-    files.push_back({name, par_template_text(iw, trait_name)});
+    files.push_back({name, par_template_text(iw, st.trait_name)});
   }
   // Write everything under temporary names first, so that a failure leaves no
   // mismatched set of files behind.
@@ -240,7 +197,7 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
   }
 
   auto path = [&](const std::string& name) {
-    return dir == "." ? name : (base / name).string();
+    return st.dir == "." ? name : (base / name).string();
   };
   const int nfam = static_cast<int>(data.families.size());
   const int nind = static_cast<int>(iw.ids.size()) - 1;
@@ -248,10 +205,10 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
                   (nfam == 1 ? " family, " : " families, ") + std::to_string(nind) +
                   " individuals, " + std::to_string(iw.nuclear) +
                   (iw.nuclear == 1 ? " nuclear family), " : " nuclear families), ") +
-                  path(trait_name) + " (" + std::to_string(iw.measured) + " measured (of which " +
+                  path(st.trait_name) + " (" + std::to_string(iw.measured) + " measured (of which " +
                   std::to_string(iw.spike) + " in the spike), " + std::to_string(iw.missing) +
-                  " missing), " + path(map_name);
-  if (want_par) s += ", " + path(files.back().name);
+                  " missing), " + path(st.map_name);
+  if (st.want_par) s += ", " + path(files.back().name);
   if (iw.split_families > 0)
     s += "; " + std::to_string(iw.split_families) +
          (iw.split_families == 1 ? " family falls" : " families fall") +
@@ -284,6 +241,12 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
          sc.code + " read as measured (use --missing " + sc.code + " if missing)";
   out += s + "\n";
   return 0;
+}
+
+int ped2iway_main(const std::vector<std::string>& args) {
+  std::string out, err;
+  const int status = run_ped2iway(args, out, err);
+  return cli::finish(PED2IWAY, status, out, err);
 }
 
 }  // namespace pedseg::tools

@@ -97,5 +97,7 @@ std::string truth_text(const std::vector<SimFamily>& fams);
 // The command; returns the exit status (0 ok, 1 usage error, 2 unreadable
 // par.inp or unwritable output).
 int run_pedsim(const std::vector<std::string>& args, std::string& out, std::string& err);
+// run_pedsim on the standard streams.
+int pedsim_main(const std::vector<std::string>& args);
 
 }  // namespace pedseg::tools
