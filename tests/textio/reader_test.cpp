@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -205,11 +204,9 @@ TEST(Reader, TwoMillionIntegers) {
   for (int k = 0; k < 2000000; ++k) text += std::to_string(k % 25000 + 1) + (k % 10 == 9 ? "\n" : " ");
   InputFile f = input_from_string("iway.dat", std::move(text));
   std::vector<int32_t> v(2000000);
-  auto t0 = std::chrono::steady_clock::now();
   RecordReader rec = begin_record(f, "record 5");
   for (auto& x : v) read_int(rec, x);
-  end_record(rec);
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+  end_record(rec);  // its speed: bench/readbench.cpp
   EXPECT_EQ(v[1999999], 1999999 % 25000 + 1);
   EXPECT_EQ(f.line, 200001);
 }
