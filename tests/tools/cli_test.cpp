@@ -1,5 +1,7 @@
-// The two commands as users run them: options, exit statuses, the files
-// written, and the par.inp template read by the program's own reader.
+// The two commands as users run them: the files written, the diagnostics,
+// and the par.inp template read by the program's own reader.  Their command
+// lines (usage errors, help, version) are rows of
+// tests/cases/command_lines.cmake.
 
 #include <gtest/gtest.h>
 
@@ -67,20 +69,6 @@ const char* const PED =
     "# a small sample\n"
     "F1 1 0 0 1 10.5\nF1 2 0 0 2 9.5\nF1 3 1 2 1 1000\nF1 4 1 2 2 11.75\n"
     "F2 a 0 0 1 8.5\nF2 b 0 0 2 -999\nF2 c a b 1 12.25\nF2 d 0 0 1 10\n";
-
-TEST(Ped2iwayCommand, UsageErrors) {
-  EXPECT_EQ(ped2iway({}).status, 1);
-  EXPECT_EQ(ped2iway({"a.ped", "b.ped"}).status, 1);
-  EXPECT_EQ(ped2iway({"a.ped", "--bogus"}).status, 1);
-  EXPECT_EQ(ped2iway({"a.ped", "--missing"}).status, 1);
-  EXPECT_EQ(ped2iway({"a.ped", "--trait-file", "a_name_of_17chars"}).status, 1);
-  EXPECT_EQ(ped2iway({"a.ped", "--trait-file", "two words"}).status, 1);
-  EXPECT_EQ(ped2iway({"a.ped", "--trait-file", "iway.dat"}).status, 1);
-  EXPECT_EQ(ped2iway({"a.ped", "--map-file", "trait.dat"}).status, 1);
-  Outcome r = ped2iway({"--help"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("usage: ped2iway PEDFILE"), std::string::npos);
-}
 
 TEST(Ped2iwayCommand, UnreadableInput) {
   TempDir d;
@@ -372,24 +360,6 @@ TEST(PedsimCommand, TrueValuesFromParInpWithLinks) {
     ++checked;
   }
   EXPECT_GT(checked, 500);
-}
-
-TEST(PedsimCommand, BadArgumentsAndFiles) {
-  TempDir d;
-  EXPECT_EQ(pedsim({"--families", "0"}).status, 1);
-  EXPECT_EQ(pedsim({"--children", "4-2"}).status, 1);
-  EXPECT_EQ(pedsim({"--generations", "4"}).status, 1);
-  EXPECT_EQ(pedsim({"--missing-rate", "1.5"}).status, 1);
-  EXPECT_EQ(pedsim({"--set", "13=1"}).status, 1);
-  EXPECT_EQ(pedsim({"--set", "1=2"}).status, 1);  // q outside 0..1
-  EXPECT_EQ(pedsim({"--spike-value", "998"}).status, 1);
-  EXPECT_EQ(pedsim({"--seed", "-1"}).status, 1);
-  EXPECT_EQ(pedsim({"extra"}).status, 1);
-  EXPECT_EQ(pedsim({"--par", d / "absent.inp"}).status, 2);
-  EXPECT_EQ(pedsim({"--out", (d.path / "no" / "such" / "x.ped").string()}).status, 2);
-  Outcome r = pedsim({"--generations", "3", "--families", "2"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("--fix-parents"), std::string::npos);
 }
 
 }  // namespace
