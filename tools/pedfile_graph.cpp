@@ -8,7 +8,6 @@
 #include <unordered_map>
 
 #include "params/codes.h"
-#include "pedfile_check.h"
 #include "pedgraph.h"
 #include "pedigree/pedigree.h"
 

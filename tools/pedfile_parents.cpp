@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "pedfile_check.h"
+#include "pedgraph.h"
 
 namespace pedseg::tools {
 

@@ -1,7 +1,13 @@
-// The matings of a family: each pair of parents with their children.  A
-// mating becomes one nuclear family of iway.dat.  Internal to the tools.
+// Internal to the tools: the matings of a family (each pair of parents with
+// their children; a mating becomes one nuclear family of iway.dat), and the
+// checker behind parse_pedfile, split by job: reading the records
+// (pedfile.cpp), resolving the parents (pedfile_parents.cpp) and the
+// checks of the family graphs (pedfile_graph.cpp).
 #pragma once
 
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ped2iway.h"
@@ -24,5 +30,33 @@ struct MatingGraph {
 // two distinct known parents joins the mating of that pair, created when first
 // met.
 MatingGraph make_matings(const PedFamily& fam, const std::vector<int>& order);
+
+struct PedChecker {
+  const PedOptions& opt;
+  std::vector<Problem>& problems;
+  PedData data;
+  std::vector<std::string> note_family;  // the family of each note
+
+  void note(const std::string& fam, std::string text) {
+    data.notes.push_back(std::move(text));
+    note_family.push_back(fam);
+  }
+
+  void problem(int line, const std::string& fam, const std::string& ind, std::string msg) {
+    problems.push_back(Problem{line, fam, ind, std::move(msg)});
+  }
+
+  // The steps, in the order parse_pedfile takes them.
+  void read(std::string_view text);
+  void resolve_parents();
+  void check_roles();
+  void check_structure();  // per family, ancestry cycles, else loops
+  void leave_out_bad_families(size_t from);
+  void check_limits();
+  void count_values();
+
+  bool check_ancestry(const PedFamily& fam);
+  void check_loops(const PedFamily& fam);
+};
 
 }  // namespace pedseg::tools
