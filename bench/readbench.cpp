@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     pedseg::RecordReader rec = pedseg::begin_record(f, "record 5");
     for (auto& x : v) pedseg::read_int(rec, x);
     pedseg::end_record(rec);
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
+    best = std::min(best, took.count());
   }
   std::printf("%d integers: %.3f s, %.1f million a second\n", N, best, N / best / 1e6);
   return v[N - 1] == (N - 1) % 25000 + 1 ? 0 : 1;

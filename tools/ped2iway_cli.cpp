@@ -18,21 +18,9 @@ namespace fs = std::filesystem;
 const cli::Program PED2IWAY = {
     "ped2iway",
     "Turns a pedigree file with one person a line (family, individual, father, mother, sex, "
-    "trait) into the program's input files.  Ids are strings; a parent id of 0 means unknown; "
-    "sex 1 male, 2 female, 0 unknown; lines starting with # are comments.  PEDFILE - reads "
-    "the standard input.\n\n"
-    "Fields are separated by blanks, by commas or by tabs, as the first line that is not a "
-    "comment shows.  In a comma- or tab-separated file, fields may be quoted (\"...\"), and an "
-    "empty parent, sex or trait is unknown.  The first line is a header, and skipped, when its "
-    "sex and parent fields hold nothing the layout allows (family,id,father,mother,sex,trait "
-    "for instance), or always with --header; a header whose first of seven fields is empty "
-    "(R's write.csv) marks a first column of row names, which is dropped.",
-    "Without --missing, measured values that other programs use as missing codes are written "
-    "as measured, with a warning naming the option to use: -9 and -99 always; 0 when at least "
-    "10 other measured values (spike aside) all share one sign and their mean lies at least 3 "
-    "of their standard deviations away from 0.  Values of -998 or below are always missing."
-    "\n\n"
-    "Writes iway.dat, the trait file and the id map (global number, family id, individual id).  "
+    "trait; separated by blanks, commas or tabs, with or without a header line) into "
+    "iway.dat, the trait file and the id map (global number, family id, individual id).  Ids "
+    "are strings; a parent id of 0 means unknown; sex 1 male, 2 female, 0 unknown.",
     "Exit status: 0 ok, 1 usage error, 2 input problems (all reported, nothing written; with "
     "--skip-bad-families, when no family is left) or an output file that cannot be written.",
     1, 2};
@@ -53,7 +41,7 @@ struct Settings {
 };
 
 void declare_options(CLI::App& app, Settings& s) {
-  app.add_option("PEDFILE", s.pedfile, "the pedigree file (- the standard input)")->required();
+  app.add_option("PEDFILE", s.pedfile, "the pedigree file (-: the standard input)")->required();
   cli::add_value(app, "-o,--out-dir", "DIR", "write into DIR (created if needed; default .)",
                  cli::text_in(s.dir));
   cli::add_value(app, "--trait-file", "NAME",
@@ -74,7 +62,8 @@ void declare_options(CLI::App& app, Settings& s) {
                  });
   cli::add_value(app, "--missing", "CODE",
                  "missing-trait code (default -999; NA and . are always missing; -9 for "
-                 "PLINK-style files)",
+                 "PLINK-style files).  Without it, values that other programs use as missing "
+                 "codes are written as measured, with a warning",
                  [&s](const std::string& code) {
                    s.ped.missing_code_given = true;
                    return cli::text_in(s.ped.missing_code)(code);
@@ -205,9 +194,9 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
                   (nfam == 1 ? " family, " : " families, ") + std::to_string(nind) +
                   " individuals, " + std::to_string(iw.nuclear) +
                   (iw.nuclear == 1 ? " nuclear family), " : " nuclear families), ") +
-                  path(st.trait_name) + " (" + std::to_string(iw.measured) + " measured (of which " +
-                  std::to_string(iw.spike) + " in the spike), " + std::to_string(iw.missing) +
-                  " missing), " + path(st.map_name);
+                  path(st.trait_name) + " (" + std::to_string(iw.measured) +
+                  " measured (of which " + std::to_string(iw.spike) + " in the spike), " +
+                  std::to_string(iw.missing) + " missing), " + path(st.map_name);
   if (st.want_par) s += ", " + path(files.back().name);
   if (iw.split_families > 0)
     s += "; " + std::to_string(iw.split_families) +

@@ -102,7 +102,8 @@ void declare_options(CLI::App& app, Settings& s) {
         return std::string();
       },
       true);
-  cli::add_value(app, "--spike-value", "V", "how a spike value is written (default 1000; above 998)",
+  cli::add_value(app, "--spike-value", "V",
+                 "how a spike value is written (default 1000; above 998)",
                  [&o](const std::string& v) {
                    double d = 0.0;
                    if (!cli::to_real(v, d) || !trait_in_spike(static_cast<float>(d)) ||

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 
 namespace pedseg::cli {
 
@@ -13,10 +14,9 @@ constexpr size_t WIDTH = 79;        // of every line of a help text
 constexpr size_t HELP_COLUMN = 24;  // where the help of an option starts
 
 // The words wrapped into lines of at most WIDTH characters, the first line
-// starting with `first`, the others with `rest`.
-std::string wrap_words(const std::vector<std::string>& words, const std::string& first,
-                       const std::string& rest) {
-  std::string out, line = first;
+// starting with `line`, the others with `rest`.
+std::string wrap(const std::vector<std::string>& words, std::string line, const std::string& rest) {
+  std::string out;
   bool empty = true;  // no word on `line` yet
   for (const std::string& w : words) {
     if (!empty && line.size() + 1 + w.size() > WIDTH) {
@@ -30,26 +30,14 @@ std::string wrap_words(const std::vector<std::string>& words, const std::string&
   return out + line + '\n';
 }
 
-// Each line of `text` ('\n' ends a paragraph) wrapped as wrap_words does.
 std::string wrap(const std::string& text, const std::string& first, const std::string& rest) {
-  std::string out;
-  size_t start = 0;
-  for (bool at_first = true; start <= text.size(); at_first = false) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::vector<std::string> words;
-    for (size_t p = start; p < end;) {
-      const size_t space = std::min(text.find(' ', p), end);
-      if (space > p) words.push_back(text.substr(p, space - p));
-      p = space + 1;
-    }
-    out += words.empty() ? "\n" : wrap_words(words, at_first ? first : rest, rest);
-    start = end + 1;
-  }
-  return out;
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return wrap(words, first, rest);
 }
 
-// usage lines, description, options and footer.
+// The usage lines, the description, the options and the footer.
 class HelpLayout : public CLI::Formatter {
  public:
   std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
@@ -72,7 +60,7 @@ class HelpLayout : public CLI::Formatter {
     listed.push_back(help);
     listed.push_back(version);
     const std::string head = "usage: " + name;
-    std::string text = wrap_words(usage, head + ' ', std::string(head.size() + 1, ' ')) +
+    std::string text = wrap(usage, head + ' ', std::string(head.size() + 1, ' ')) +
                        "       " + name + " --help | --version\n\n" +
                        wrap(app->get_description(), "", "") + "\n";
     for (const CLI::Option* o : listed) {

@@ -18,8 +18,8 @@ namespace pedseg::cli {
 // What a program says about itself and how its command line ends.
 struct Program {
   const char* name;
-  const char* description;  // after the usage lines; '\n' ends a paragraph
-  const char* footer;       // after the options: the exit statuses
+  const char* description;  // one paragraph after the usage lines
+  const char* footer;       // one paragraph after the options: the exit statuses
   int usage_status;         // a usage error
   int write_status;         // the standard output cannot be written
 };
@@ -37,7 +37,6 @@ class Command {
 
   // "<program>: <what>; see <program> --help\n"
   std::string usage_line(const std::string& what) const;
-  const Program& program() const { return program_; }
 
  private:
   Program program_;

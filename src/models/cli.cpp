@@ -201,7 +201,8 @@ int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
     write_results(s, *in.sample, fit(s, in, err), out);
   });
   if (profile_problem.empty()) return run_status;
-  return cli::finish(MODELS, MODELS.usage_status, "", command.usage_line(profile_problem), out, err);
+  const std::string line = command.usage_line(profile_problem);
+  return cli::finish(MODELS, MODELS.usage_status, "", line, out, err);
 }
 
 }  // namespace pedseg
