@@ -97,8 +97,9 @@ void declare_options(CLI::App& app, Settings& s) {
   app.add_flag("--quiet", s.quiet, "no progress on standard error");
 }
 
-// What needs no file: the folder exists; the focus model is fitted whenever
-// posteriors or profiles are asked for.  "" or the usage error.
+// What is checked before any file is read: the folder exists.  The focus
+// model is fitted whenever posteriors or profiles are asked for.  "" or the
+// usage error.
 std::string check_options(Settings& s) {
   std::error_code ec;
   if (!std::filesystem::is_directory(s.dir, ec)) return "'" + s.dir + "' is not a folder";
