@@ -37,15 +37,10 @@ SearchView search_view(ParamVector& v) {
 
 SearchResults DIRECT_SEARCH(int32_t N, const SearchSettings& settings, const Objective& objective,
                             ParamTable& par, const ProgressCallback& progress) {
-  // 1. Nothing to search.
-  if (N < 1) return {};
-  // 2. More parameters than the base point holds, or than the table's 20
-  // slots (refused rather than read past).
-  if (N > SEARCH_BASE_CAPACITY || N > PAR_SLOTS) {
-    SearchResults results;
-    results.outcome = SearchOutcome::TooManyParameters;
-    return results;
-  }
+  // More parameters than the base point holds, or than the table's 20 slots
+  // (refused rather than read past); direct_search takes N < 1 as nothing.
+  if (N > SEARCH_BASE_CAPACITY || N > PAR_SLOTS)
+    return SearchResults{0.0, 0, 0, SearchOutcome::TooManyParameters};
   const SearchView view{N, par.PAR_VAL, par.PAR_STEP, par.PAR_EST, par.PAR_LOW, par.PAR_HIGH};
   IterationCallback each;
   if (progress) each = [&](const SearchIteration& it) { progress(SearchProgress{it, par}); };

@@ -118,6 +118,16 @@ TEST(ReadParameters, MalformedFiles) {
   EXPECT_EQ(error_reading(""), "par.inp: the file ends before trait file name");
 }
 
+TEST(ReadParameters, SlotDescriptions) {
+  const char* const expected[] = {
+      "frequency q",        "spike probability of genotype 1", "spike probability of genotype 2",
+      "spike probability of genotype 3", "mean of genotype 1", "mean of genotype 2",
+      "mean of genotype 3", "transmission probability tau1",  "transmission probability tau2",
+      "transmission probability tau3",   "polygenic effect",  "residual variance",
+      "parameter 13"};
+  for (int i = 1; i <= NPAR_USED + 1; ++i) EXPECT_EQ(param_description(i), expected[i - 1]) << i;
+}
+
 // The slots as entries of a vector and back; an entry's status from its flag,
 // its link and who made the link.
 TEST(ParamVector, SlotsAndStatuses) {
