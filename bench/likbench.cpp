@@ -35,7 +35,7 @@ double cpu_seconds() {
 double rate(pedseg::LikelihoodContext& ctx, double seconds, bool move_trait, double& last,
             double& per_cpu_second) {
   pedseg::ParamTable& par = ctx.par;
-  const int slot = move_trait ? 12 : 1;
+  const int slot = move_trait ? pedseg::SLOT_RES_VAR : pedseg::SLOT_Q;
   const double base = par.PAR_VAL[slot];
   int n = 0;
   const double c0 = cpu_seconds();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "params/codes.h"
+#include "params/params.h"
 #include "pedgraph.h"
 #include "ped2iway.h"
 
@@ -253,32 +254,28 @@ std::string par_template_text(const IwayOutput& out, const std::string& trait_fi
 
   std::string s = trait_file + "    trait file\n";
   auto rec = [&](int i, int est, double val, double step, double lo, double hi,
-                 const char* what) {
+                 const std::string& what) {
     s += std::to_string(i) + ' ' + std::to_string(est) + ' ' + num(val) + ' ' + num(step) + ' ' +
          num(lo) + ' ' + num(hi) + "    " + what + '\n';
   };
-  rec(1, 1, 0.2, 0.05, 0.0, 1.0, "q: frequency of the allele carried twice by genotype 1");
+  rec(SLOT_Q, 1, 0.2, 0.05, 0.0, 1.0, "q: frequency of the allele carried twice by genotype 1");
   const long measured = count + spikes;
-  if (spikes > 0) {
-    double p = static_cast<double>(spikes) / static_cast<double>(measured);
-    p = std::clamp(p, 0.01, 0.5);
-    rec(2, 1, p, 0.1 * p, 0.0, 1.0, "spike probability of genotype 1");
-    rec(3, 1, p, 0.1 * p, 0.0, 1.0, "spike probability of genotype 2");
-    rec(4, 1, p, 0.1 * p, 0.0, 1.0, "spike probability of genotype 3");
-  } else {
-    rec(2, 0, 0.0, 0.0, 0.0, 1.0, "spike probability of genotype 1 (no spike values)");
-    rec(3, 0, 0.0, 0.0, 0.0, 1.0, "spike probability of genotype 2 (no spike values)");
-    rec(4, 0, 0.0, 0.0, 0.0, 1.0, "spike probability of genotype 3 (no spike values)");
-  }
+  double p = 0.0;  // the spike probabilities' start: the share of the spike
+  if (spikes > 0)
+    p = std::clamp(static_cast<double>(spikes) / static_cast<double>(measured), 0.01, 0.5);
   const double lo = mean - 10.0 * sd, hi = mean + 10.0 * sd;
-  rec(5, 1, mean + sd, 0.5 * sd, lo, hi, "mean of genotype 1");
-  rec(6, 1, mean, 0.5 * sd, lo, hi, "mean of genotype 2");
-  rec(7, 1, mean - sd, 0.5 * sd, lo, hi, "mean of genotype 3");
-  rec(8, 0, 1.0, 0.0, 0.0, 1.0, "transmission probability of genotype 1 (Mendelian)");
-  rec(9, 0, 0.5, 0.0, 0.0, 1.0, "transmission probability of genotype 2 (Mendelian)");
-  rec(10, 0, 0.0, 0.0, 0.0, 1.0, "transmission probability of genotype 3 (Mendelian)");
-  rec(11, 1, 0.1 * sd, 0.05 * sd, -sd, sd, "polygenic effect per class");
-  rec(12, 1, var, 0.1 * var, 0.001 * var, 10.0 * var, "residual variance");
+  const double means[4] = {0.0, mean + sd, mean, mean - sd};
+  const std::string genotype[4] = {"", "genotype 1", "genotype 2", "genotype 3"};
+  for (int g = 1; g <= 3; ++g)
+    rec(spike_slot(g), spikes > 0 ? 1 : 0, p, 0.1 * p, 0.0, 1.0,
+        "spike probability of " + genotype[g] + (spikes > 0 ? "" : " (no spike values)"));
+  for (int g = 1; g <= 3; ++g)
+    rec(mean_slot(g), 1, means[g], 0.5 * sd, lo, hi, "mean of " + genotype[g]);
+  for (int g = 1; g <= 3; ++g)
+    rec(tau_slot(g), 0, MENDELIAN_TAU[g], 0.0, 0.0, 1.0,
+        "transmission probability of " + genotype[g] + " (Mendelian)");
+  rec(SLOT_POLY_EFFECT, 1, 0.1 * sd, 0.05 * sd, -sd, sd, "polygenic effect per class");
+  rec(SLOT_RES_VAR, 1, var, 0.1 * var, 0.001 * var, 10.0 * var, "residual variance");
   s += "\n";
   s += "Each parameter line: link (its own number: not linked), free (1) or fixed (0),\n";
   s += "value, step, lower bound, upper bound.  A free value must lie strictly inside its bounds.\n";

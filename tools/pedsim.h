@@ -30,25 +30,25 @@ double rng_normal(Rng& rng);                // standard normal (polar method)
 double det_log(double x);
 
 // ---------------------------------------------------------------------------
-// The model: the twelve quantities of par.inp's slots.
+// The model: the quantities of par.inp's slots (params.h).
 
 struct SimParams {
-  double q = 0.2;                        // slot 1
-  double spike[4] = {0, 0.0, 0.0, 0.0};  // slots 2-4, genotypes 1-3
-  double mean[4] = {0, 12.0, 10.0, 8.0}; // slots 5-7
-  double tau[4] = {0, 1.0, 0.5, 0.0};    // slots 8-10
-  double poly_effect = 0.5;              // slot 11
-  double res_var = 2.0;                  // slot 12
+  double q = 0.2;                        // SLOT_Q
+  double spike[4] = {0, 0.0, 0.0, 0.0};  // spike_slot(g), genotypes g = 1-3
+  double mean[4] = {0, 12.0, 10.0, 8.0}; // mean_slot(g)
+  double tau[4] = {0, 1.0, 0.5, 0.0};    // tau_slot(g)
+  double poly_effect = 0.5;              // SLOT_POLY_EFFECT
+  double res_var = 2.0;                  // SLOT_RES_VAR
 };
 
-// Sets slot i (1..12) to v; false for another slot.
+// Sets slot i (1..NPAR_USED) to v; false for another slot.
 bool set_slot(SimParams& p, int slot, double v);
-// Slot i (1..12) of p.
+// Slot i (1..NPAR_USED) of p; 0 for another slot.
 double get_slot(const SimParams& p, int slot);
 // Empty when the values can be simulated; otherwise what is wrong.
 std::string check_params(const SimParams& p);
 
-// Values of a par.inp (slots 1..12, links applied as the program applies
+// Values of a par.inp (its slots, links applied as the program applies
 // them).  An unreadable file throws pedseg::InputError.
 SimParams params_from_par_file(const std::string& name);
 

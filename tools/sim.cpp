@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "params/codes.h"
+#include "params/params.h"
 #include "pedsim.h"
 
 namespace pedseg::tools {
@@ -84,41 +85,51 @@ double rng_normal(Rng& rng) {
 // ---------------------------------------------------------------------------
 // Parameters.
 
+namespace {
+
+// Where slot `slot` of p is held; nullptr for a slot the model does not use.
+template <class Params>
+auto slot_field(Params& p, int slot) -> decltype(&p.q) {
+  if (slot == SLOT_Q) return &p.q;
+  for (int g = 1; g <= 3; ++g) {
+    if (slot == spike_slot(g)) return &p.spike[g];
+    if (slot == mean_slot(g)) return &p.mean[g];
+    if (slot == tau_slot(g)) return &p.tau[g];
+  }
+  if (slot == SLOT_POLY_EFFECT) return &p.poly_effect;
+  if (slot == SLOT_RES_VAR) return &p.res_var;
+  return nullptr;
+}
+
+std::string slot_text(int slot) { return "(slot " + std::to_string(slot) + ")"; }
+
+}  // namespace
+
 bool set_slot(SimParams& p, int slot, double v) {
-  if (slot == 1) p.q = v;
-  else if (slot >= 2 && slot <= 4) p.spike[slot - 1] = v;
-  else if (slot >= 5 && slot <= 7) p.mean[slot - 4] = v;
-  else if (slot >= 8 && slot <= 10) p.tau[slot - 7] = v;
-  else if (slot == 11) p.poly_effect = v;
-  else if (slot == 12) p.res_var = v;
-  else return false;
-  return true;
+  double* field = slot_field(p, slot);
+  if (field != nullptr) *field = v;
+  return field != nullptr;
 }
 
 double get_slot(const SimParams& p, int slot) {
-  if (slot == 1) return p.q;
-  if (slot >= 2 && slot <= 4) return p.spike[slot - 1];
-  if (slot >= 5 && slot <= 7) return p.mean[slot - 4];
-  if (slot >= 8 && slot <= 10) return p.tau[slot - 7];
-  if (slot == 11) return p.poly_effect;
-  if (slot == 12) return p.res_var;
-  return 0.0;
+  const double* field = slot_field(p, slot);
+  return field != nullptr ? *field : 0.0;
 }
 
 std::string check_params(const SimParams& p) {
   auto prob = [](double v) { return v >= 0.0 && v <= 1.0; };
-  if (!prob(p.q)) return "q (slot 1) must lie between 0 and 1";
+  if (!prob(p.q)) return "q " + slot_text(SLOT_Q) + " must lie between 0 and 1";
   for (int g = 1; g <= 3; ++g) {
     if (!prob(p.spike[g]))
-      return "spike probability (slot " + std::to_string(g + 1) + ") must lie between 0 and 1";
+      return "spike probability " + slot_text(spike_slot(g)) + " must lie between 0 and 1";
     if (!prob(p.tau[g]))
-      return "transmission probability (slot " + std::to_string(g + 7) +
-             ") must lie between 0 and 1";
-    if (!std::isfinite(p.mean[g])) return "mean (slot " + std::to_string(g + 4) + ") is not finite";
+      return "transmission probability " + slot_text(tau_slot(g)) + " must lie between 0 and 1";
+    if (!std::isfinite(p.mean[g])) return "mean " + slot_text(mean_slot(g)) + " is not finite";
   }
-  if (!std::isfinite(p.poly_effect)) return "polygenic effect (slot 11) is not finite";
+  if (!std::isfinite(p.poly_effect))
+    return "polygenic effect " + slot_text(SLOT_POLY_EFFECT) + " is not finite";
   if (!(p.res_var > 0.0) || !std::isfinite(p.res_var))
-    return "residual variance (slot 12) must be positive";
+    return "residual variance " + slot_text(SLOT_RES_VAR) + " must be positive";
   // Simulated values must stay clear of the codes for missing (-998 and
   // below) and spike (above 998) values.
   const double reach = 3.0 * std::fabs(p.poly_effect) + 8.0 * std::sqrt(p.res_var);

@@ -23,7 +23,8 @@ std::string impossible_start_reason(RunTables& t, const InitialProblem& problem)
              ", lies outside its bounds " + shortest_text(problem.low) + " to " +
              shortest_text(problem.high) + "; see par.err";
     case InitialProblem::Kind::Frequency:
-      return "the starting value of parameter 1 (" + param_description(1) + "), " +
+      return "the starting value of parameter " + std::to_string(SLOT_Q) + " (" +
+             param_description(SLOT_Q) + "), " +
              shortest_text(problem.value) +
              ", gives no possible genotype frequencies (q must lie above 0 and at most 1); "
              "see par.err";

@@ -2,6 +2,7 @@
 // transmission table and the copies into the model quantities.
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "model/model.h"
 
@@ -14,12 +15,12 @@ constexpr const char* BOUND_FORMAT =
     "' GR=',E11.4)";
 constexpr const char* FREQ_FORMAT = "(' ERROR: P1=',E11.4)";
 
-const char* label_of(int i) { return (i >= 1 && i <= 16) ? PAR_LABEL[i] : "     "; }
+const char* label_of(int i) { return i >= 1 && i < std::ssize(PAR_LABEL) ? PAR_LABEL[i] : "     "; }
 
 // Genotype frequencies in Hardy-Weinberg proportions; genotype 1 takes the
 // remainder from 1.
 void set_frequencies(const ParamTable& par, ModelQuantities& model) {
-  const double q = par.PAR_VAL[1];
+  const double q = par.PAR_VAL[SLOT_Q];
   model.GEN_FREQ[3] = (1.0 - q) * (1.0 - q);
   model.GEN_FREQ[2] = q * (2.0 * (1.0 - q));
   model.GEN_FREQ[1] = (1.0 - model.GEN_FREQ[2]) - model.GEN_FREQ[3];
@@ -33,18 +34,19 @@ bool frequencies_negative(const ModelQuantities& model) { return model.GEN_FREQ[
 // when the transmission flags do not sum to 0 (the table otherwise keeps its
 // Mendelian contents).
 void set_transmission(const ParamTable& par, ModelQuantities& model) {
-  const int64_t flags = static_cast<int64_t>(par.PAR_EST[8]) + par.PAR_EST[9] + par.PAR_EST[10];
+  const int64_t flags = static_cast<int64_t>(par.PAR_EST[SLOT_TAU1]) + par.PAR_EST[SLOT_TAU2] +
+                        par.PAR_EST[SLOT_TAU3];
   if (flags == 0) return;
-  BUILD_TRANS_MAJOR(model, par.PAR_VAL[8], par.PAR_VAL[9], par.PAR_VAL[10]);
+  BUILD_TRANS_MAJOR(model, par.PAR_VAL[SLOT_TAU1], par.PAR_VAL[SLOT_TAU2], par.PAR_VAL[SLOT_TAU3]);
 }
 
 void set_copies(const ParamTable& par, ModelQuantities& model) {
   for (int g = 1; g <= 3; ++g) {
-    model.SPIKE_PROB[g] = par.PAR_VAL[1 + g];
-    model.GEN_MEAN[g] = par.PAR_VAL[4 + g];
+    model.SPIKE_PROB[g] = par.PAR_VAL[spike_slot(g)];
+    model.GEN_MEAN[g] = par.PAR_VAL[mean_slot(g)];
   }
-  model.POLY_EFFECT = par.PAR_VAL[11];
-  model.RES_VAR = par.PAR_VAL[12];
+  model.POLY_EFFECT = par.PAR_VAL[SLOT_POLY_EFFECT];
+  model.RES_VAR = par.PAR_VAL[SLOT_RES_VAR];
 }
 
 void write_bound_message(OutputFile& par_err, const ParamTable& par, int i) {
@@ -123,8 +125,8 @@ void SET_MODEL_INITIAL(ParamTable& par, ModelQuantities& model, OutputFile& par_
   if (model.GEN_FREQ[1] <= 0.0 || frequencies_negative(model)) {
     write_formatted(par_err, FREQ_FORMAT, {fmt_real(model.GEN_FREQ[3])});
     if (problem != nullptr)
-      *problem = {InitialProblem::Kind::Frequency, 1, par.PAR_VAL[1], par.PAR_LOW[1],
-                  par.PAR_HIGH[1]};
+      *problem = {InitialProblem::Kind::Frequency, SLOT_Q, par.PAR_VAL[SLOT_Q],
+                  par.PAR_LOW[SLOT_Q], par.PAR_HIGH[SLOT_Q]};
     MODEL_STATUS = LH_SENTINEL;
     return;
   }

@@ -49,7 +49,7 @@ void SET_MODEL_INITIAL(ParamTable& par, ModelQuantities& model, OutputFile& par_
 struct InitialProblem {
   enum class Kind { None, Link, Bound, Frequency };
   Kind kind = Kind::None;
-  int32_t param = 0;  // Bound: the parameter; Frequency: 1
+  int32_t param = 0;  // Bound: the parameter; Frequency: SLOT_Q
   double value = 0.0;  // its value as tested
   double low = 0.0, high = 0.0;  // its bounds
 };

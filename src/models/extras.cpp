@@ -7,12 +7,6 @@ namespace pedseg {
 
 namespace {
 
-// The steps of `from` in `to`: the search shrinks a table's steps, and each
-// search of a profile should explore as the model's own search did.
-void restore_steps(ParamTable& to, const ParamTable& from) {
-  for (int i = 1; i <= NPAR_USED; ++i) to.PAR_STEP[i] = from.PAR_STEP[i];
-}
-
 std::string figure_title(ModelKind kind) { return std::string(model_name(kind)) + " model"; }
 
 }  // namespace
@@ -23,15 +17,14 @@ ModelKind focus_model(const ExtrasOptions& extras) {
 
 std::string check_profiles(const ExtrasOptions& extras, const ParamTable& user) {
   const ModelKind kind = focus_model(extras);
-  const ParamTable t = model_table(kind, user);
-  auto is_free = [&](int i) { return t.PAR_EST[i] != 0 && t.PAR_LINK[i] == i; };
-  for (int slot : extras.profiles) {
-    if (is_free(slot)) continue;
+  const ParamVector t = model_params(kind, slot_params(user));
+  for (int32_t entry : extras.profiles) {
+    if (is_free(t, entry)) continue;
     std::string free;
-    for (int i = 1; i <= NPAR_USED; ++i)
-      if (is_free(i)) free += std::string(free.empty() ? "" : ", ") + PARAM_NAME[i];
-    return std::string("--profile ") + PARAM_NAME[slot] + ": not a free parameter of the " +
-           model_name(kind) + " model (free: " + (free.empty() ? "none" : free) + ")";
+    for (int32_t i = 1; i <= t.size(); ++i)
+      if (is_free(t, i)) free += (free.empty() ? "" : ", ") + t.name[i];
+    return "--profile " + t.name[entry] + ": not a free parameter of the " + model_name(kind) +
+           " model (free: " + (free.empty() ? "none" : free) + ")";
   }
   return "";
 }
@@ -54,21 +47,22 @@ std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& samp
     out.clear();
     run.intervals.clear();
     bool again = false;
-    for (int slot : extras.profiles) {
-      const std::string name = PARAM_NAME[slot];
-      const ParamTable estimate = r->estimate;
+    for (int32_t entry : extras.profiles) {
+      const ParamVector estimate = r->estimate;
+      const std::string& name = estimate.name[entry];
       const double max_lnl = r->lnL;
-      const ProfileMaximiser maximise = [&](ParamTable& t) {
-        restore_steps(t, estimate);
+      // Each search of the profile explores with the model's own steps.
+      const ProfileMaximiser maximise = [&](ParamVector& t) {
+        t.step = estimate.step;
         return maximise_model(fitter, kind, t);
       };
-      ProfileResult p = profile_parameter(slot, estimate, max_lnl, maximise);
+      ProfileResult p = profile_parameter(entry, estimate, max_lnl, maximise);
       if (progress)
         progress("profile of " + name + " (" + model + "): " + std::to_string(p.value.size()) +
                  " points");
       if (p.missed_maximum && refits < PROFILE_REFITS) {
-        ParamTable from = p.better;
-        restore_steps(from, estimate);
+        ParamVector from = p.better;
+        from.step = estimate.step;
         const std::string why = "a point of the profile of " + name + " lay above the maximum (ln L " +
                                 lh_text(p.better_lnl) + " > " + lh_text(max_lnl) +
                                 "): re-fitted from it";
@@ -83,7 +77,7 @@ std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& samp
         warn("profile of " + name + " (" + model + "): a point lies above the maximum (ln L " +
              lh_text(p.better_lnl) + " > " + lh_text(max_lnl) + ") and re-fitting did not reach " +
              "it; the profile stops there");
-      run.intervals.push_back({kind, slot, p.ci_low, p.ci_high, p.low_open, p.high_open});
+      run.intervals.push_back({kind, entry, p.ci_low, p.ci_high, p.low_open, p.high_open});
       out.push_back(std::move(p));
     }
     if (!again) break;
@@ -112,12 +106,12 @@ std::vector<std::pair<std::string, std::string>> extra_files(
     }
   }
   for (size_t k = 0; k < profiles.size() && k < extras.profiles.size(); ++k) {
-    const int slot = extras.profiles[k];
-    const std::string name = PARAM_NAME[slot];
+    const int32_t entry = extras.profiles[k];
+    const std::string& name = r->estimate.name[entry];
     files.push_back({"profile_" + name + ".tsv", profile_tsv(name, profiles[k])});
     if (extras.figures)
       files.push_back({"profile_" + name + ".svg",
-                       profile_plot(name, profiles[k], r->lnL, r->estimate.PAR_VAL[slot])});
+                       profile_plot(name, profiles[k], r->lnL, r->estimate.value[entry])});
   }
   if (have && extras.figures) {
     MixturePlot mix = mixture_plot(*sample.ped, sample.poly, q, title);

@@ -15,7 +15,7 @@ namespace pedseg {
 
 struct ExtrasOptions {
   std::optional<ModelKind> posteriors;  // --posteriors MODEL
-  std::vector<int> profiles;            // --profile PARAM: slots in the order given, once each
+  std::vector<int> profiles;            // --profile PARAM: entries in the order given, once each
   bool figures = true;                  // SVG files and mixture.tsv
 };
 
@@ -23,7 +23,7 @@ struct ExtrasOptions {
 // --posteriors model, else mixed.
 ModelKind focus_model(const ExtrasOptions& extras);
 
-// "" when every profiled slot is a free parameter of the focus model as
+// "" when every profiled entry is a free parameter of the focus model as
 // `user` (par.inp) defines it; else the error, naming the free ones.
 std::string check_profiles(const ExtrasOptions& extras, const ParamTable& user);
 
@@ -31,7 +31,7 @@ std::string check_profiles(const ExtrasOptions& extras, const ParamTable& user);
 // the profiles are kept as they are.
 inline constexpr int PROFILE_REFITS = 3;
 
-// The profiles of the focus model (one per slot of extras.profiles), their
+// The profiles of the focus model (one per entry of extras.profiles), their
 // intervals put in run.intervals.  A point above the model's maximum re-fits
 // the model from it (refit_model) and profiles again; `warn` gets a line
 // about each re-fit and about what could not be done.

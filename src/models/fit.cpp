@@ -1,5 +1,6 @@
 #include "models/fit.h"
 
+#include <stdexcept>
 #include <vector>
 
 #include "likelihood/engine.h"
@@ -40,52 +41,55 @@ double Fitter::families(const ModelQuantities& model) {
   return engine_->families_loglik(model);
 }
 
-namespace {
-
-// A fresh set of quantities for every evaluation: the mapping leaves the
-// transmission table alone when no tau is free, so it must start Mendelian.
-void apply_rule(const ParamTable& par, TransRule rule, ModelQuantities& m) {
-  if (rule == TransRule::TausEqualQ) {
-    const double q = par.PAR_VAL[1];
-    BUILD_TRANS_MAJOR(m, q, q, q);
-  } else if (rule == TransRule::Taus) {
-    BUILD_TRANS_MAJOR(m, par.PAR_VAL[8], par.PAR_VAL[9], par.PAR_VAL[10]);
+// The one place where a point becomes the model: the slots through the
+// mapping (pedseg's initial variant when `par_err` is given, else the
+// search's), whose links and nudges are copied back, then the transmission
+// rule.  Entries beyond the slots would set their terms here; the model has
+// none yet.  `model` must start afresh (Mendelian): the mapping leaves the
+// transmission table alone when no tau is free.
+bool Fitter::set_model(ParamVector& point, TransRule rule, ModelQuantities& model,
+                       OutputFile* par_err) {
+  if (point.size() != NPAR_USED)
+    throw std::logic_error("Fitter: the model has terms for its slots only");
+  ParamTable par;
+  slots_to_table(point, par);
+  double status = 1.0;
+  if (par_err != nullptr) {
+    SET_MODEL_INITIAL(par, model, *par_err, status);
+  } else {
+    SET_MODEL_SEARCH(par, model, status);
   }
-}
-
-}  // namespace
-
-double Fitter::evaluate(ParamTable& par, TransRule rule) {
-  ModelQuantities m;
-  double status = 1.0;
-  SET_MODEL_SEARCH(par, m, status);
-  if (impossible_lh(status)) return LH_SENTINEL;
-  apply_rule(par, rule, m);
-  return families(m);
-}
-
-double Fitter::evaluate_initial(ParamTable& par, TransRule rule, std::string& messages) {
-  ModelQuantities m;
-  double status = 1.0;
-  OutputFile err = output_memory(messages, "par.err");
-  SET_MODEL_INITIAL(par, m, err, status);
-  if (impossible_lh(status)) return LH_SENTINEL;
-  apply_rule(par, rule, m);
-  return families(m);
-}
-
-bool Fitter::quantities(ParamTable par, TransRule rule, ModelQuantities& model) {
-  model = ModelQuantities{};
-  double status = 1.0;
-  SET_MODEL_SEARCH(par, model, status);
+  slots_from_table(par, point);
   if (impossible_lh(status)) return false;
-  apply_rule(par, rule, model);
+  if (rule == TransRule::TausEqualQ) {
+    const double q = point.value[SLOT_Q];
+    BUILD_TRANS_MAJOR(model, q, q, q);
+  } else if (rule == TransRule::Taus) {
+    BUILD_TRANS_MAJOR(model, point.value[SLOT_TAU1], point.value[SLOT_TAU2],
+                      point.value[SLOT_TAU3]);
+  }
   return true;
 }
 
-SearchRun Fitter::search(ParamTable& par, TransRule rule, const FitProgress& progress) {
+double Fitter::evaluate(ParamVector& point, TransRule rule) {
+  ModelQuantities m;
+  return set_model(point, rule, m, nullptr) ? families(m) : LH_SENTINEL;
+}
+
+double Fitter::evaluate_initial(ParamVector& point, TransRule rule, std::string& messages) {
+  ModelQuantities m;
+  OutputFile err = output_memory(messages, "par.err");
+  return set_model(point, rule, m, &err) ? families(m) : LH_SENTINEL;
+}
+
+bool Fitter::quantities(ParamVector point, TransRule rule, ModelQuantities& model) {
+  model = ModelQuantities{};
+  return set_model(point, rule, model, nullptr);
+}
+
+SearchRun Fitter::search(ParamVector& point, TransRule rule, const FitProgress& progress) {
   SearchRun run;
-  const double initial = evaluate_initial(par, rule, run.messages);
+  const double initial = evaluate_initial(point, rule, run.messages);
   if (impossible_lh(initial)) {
     run.impossible_start = true;
     run.lnL = initial;
@@ -93,7 +97,7 @@ SearchRun Fitter::search(ParamTable& par, TransRule rule, const FitProgress& pro
   }
   double best = initial;
   int32_t count = 0;
-  const Objective objective = [&](ParamTable& point) {
+  const auto objective = [&] {
     const double ll = evaluate(point, rule);
     ++count;
     if (ll > best) best = ll;
@@ -104,7 +108,7 @@ SearchRun Fitter::search(ParamTable& par, TransRule rule, const FitProgress& pro
 #ifdef PEDSEG_FUZZ_MAXIT
   settings.max_iterations = PEDSEG_FUZZ_MAXIT;
 #endif
-  const SearchResults results = DIRECT_SEARCH(par.NPAR, settings, objective, par);
+  const SearchResults results = direct_search(search_view(point), settings, objective);
   run.lnL = results.BEST_LH;
   run.iterations = results.ITER_COUNT;
   run.evaluations = results.EVAL_COUNT;

@@ -1,6 +1,6 @@
 // The one place where the model comparison calls into the likelihood and the
-// search: the tables of a sample, the ln LH of a parameter table under a
-// model, pedseg's search from a table, and the model quantities at a point.
+// search: the tables of a sample, the ln LH of a parameter vector under a
+// model, pedseg's search from a vector, and the model quantities at a point.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "params/param_vector.h"
 #include "params/params.h"
 #include "likelihood/likelihood.h"
 #include "model/model.h"
@@ -17,10 +18,10 @@ namespace pedseg {
 
 class LikelihoodEngine;
 
-// How the transmission table follows the parameter table: as the mapping
-// builds it (Mendelian unless a tau is free), rebuilt at every evaluation
-// from slots 8-10 whatever their flags, or rebuilt with tau1 = tau2 = tau3 =
-// q (no transmission: an allele is passed on with the population frequency).
+// How the transmission table follows the parameters: as the mapping builds
+// it (Mendelian unless a tau is free), rebuilt at every evaluation from the
+// tau slots whatever their flags, or rebuilt with tau1 = tau2 = tau3 = q (no
+// transmission: an allele is passed on with the population frequency).
 enum class TransRule { Mapping, Taus, TausEqualQ };
 
 // The tables of one sample, read once (about 30 MB).
@@ -44,7 +45,7 @@ void load_sample(SampleTables& sample, const std::string& dir, OutputFile& diagn
 using FitProgress = std::function<void(int32_t evaluations, double best_lh)>;
 
 struct SearchRun {
-  double lnL = LH_SENTINEL;  // at the point the table holds
+  double lnL = LH_SENTINEL;  // at the point the vector holds
   int32_t iterations = 0;
   int32_t evaluations = 0;
   bool impossible_start = false;
@@ -61,25 +62,26 @@ class Fitter {
   Fitter(const Fitter&) = delete;
   Fitter& operator=(const Fitter&) = delete;
 
-  // ln LH at the point of `par` with the search mapping (links applied,
-  // flags of linked parameters cleared); LH_SENTINEL for an impossible point.
-  double evaluate(ParamTable& par, TransRule rule);
+  // ln LH at `point` with the search mapping (links applied, flags of
+  // linked entries cleared); LH_SENTINEL for an impossible point.
+  double evaluate(ParamVector& point, TransRule rule);
 
   // pedseg's evaluation at the starting values: links, a value on a bound
   // moved inward, messages collected in `messages`.
-  double evaluate_initial(ParamTable& par, TransRule rule, std::string& messages);
+  double evaluate_initial(ParamVector& point, TransRule rule, std::string& messages);
 
   // pedseg's whole search: the initial evaluation, then the direct search
-  // with pedseg's settings over the 12 slots.  `par` ends at the estimate.
-  SearchRun search(ParamTable& par, TransRule rule, const FitProgress& progress = {});
+  // with pedseg's settings over every entry.  `point` ends at the estimate.
+  SearchRun search(ParamVector& point, TransRule rule, const FitProgress& progress = {});
 
   // The model quantities at a point (search mapping); false when the mapping
   // rejects it.
-  bool quantities(ParamTable par, TransRule rule, ModelQuantities& model);
+  bool quantities(ParamVector point, TransRule rule, ModelQuantities& model);
 
   int64_t evaluations() const { return evaluations_; }
 
  private:
+  bool set_model(ParamVector& point, TransRule rule, ModelQuantities& model, OutputFile* par_err);
   double families(const ModelQuantities& model);
 
   SampleTables& sample_;

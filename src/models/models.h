@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "models/fit.h"
+#include "params/param_vector.h"
 
 namespace pedseg {
 
@@ -22,12 +23,10 @@ inline constexpr ModelKind ALL_MODELS[MODEL_COUNT] = {
 const char* model_name(ModelKind kind);
 std::optional<ModelKind> model_from_name(const std::string& name);
 
-enum class ParamStatus { Free, Fixed, Linked, Constrained, AtBound };
-const char* status_name(ParamStatus status);
-
-// The starting table of a model: the user's table with what defines the
-// model changed (links, fixed values, freed transmission probabilities).
-ParamTable model_table(ModelKind kind, const ParamTable& user);
+// The parameters a model starts from: the user's (par.inp's, slot_params)
+// with what defines the model changed (links, fixed values, freed
+// transmission probabilities).
+ParamVector model_params(ModelKind kind, const ParamVector& user);
 TransRule model_rule(ModelKind kind);
 // Every model whose points are points of `kind` (directly or not).
 std::vector<ModelKind> nested_in(ModelKind kind);
@@ -43,14 +42,14 @@ double p_chisq_mixture(double x, const std::vector<double>& weights);
 struct ModelResult {
   ModelKind kind = ModelKind::Mixed;
   bool fitted = false;         // some start reached a possible point
-  ParamTable estimate;         // the table at the estimate (links applied)
+  ParamVector estimate;        // the parameters at the estimate (links applied)
   double lnL = LH_SENTINEL;
   int32_t n_free = 0;
   int32_t starts = 0;           // distinct starts searched
   int32_t starts_agreeing = 0;  // within STARTS_AGREE of the best
-  ParamStatus status[NPAR_USED + 1] = {};
-  bool has_se[NPAR_USED + 1] = {};
-  double se[NPAR_USED + 1] = {};
+  // Of each entry of the estimate (element 0 unused), once fitted.
+  std::vector<ParamStatus> status;
+  std::vector<std::optional<double>> se;
   // The test against test_model(kind), when both were fitted.
   bool tested = false;
   ModelKind against = ModelKind::General;
@@ -80,7 +79,7 @@ using ProgressLine = std::function<void(const std::string&)>;
 // profile; an open end is the end of the profile's grid.
 struct ProfileInterval {
   ModelKind kind = ModelKind::Mixed;
-  int slot = 0;
+  int32_t entry = 0;
   double low = 0.0, high = 0.0;
   bool low_open = false, high_open = false;
 };
@@ -96,33 +95,37 @@ struct ModelsRun {
 ModelsRun run_models(const SampleTables& sample, Fitter& fitter, const ModelsOptions& options,
                      const ProgressLine& progress = {});
 
+// The likelihood-ratio test of every fitted model against its test_model.
+void set_tests(ModelsRun& run);
+
 // A better point of a fitted model, found outside its fit (a profile point
-// above its maximum): searches from `from` (a table of the model) and, when
+// above its maximum): searches from `from` (a point of the model) and, when
 // the search ends above the model's ln LH, the row takes the new estimate
 // (statuses, standard errors, `why` as a note), every fitted model containing
 // it that now lies below it is restarted from it, and the tests are made
 // again.  Returns whether the row changed.
 bool refit_model(ModelsRun& run, const SampleTables& sample, Fitter& fitter,
-                 const ModelsOptions& options, ModelKind kind, const ParamTable& from,
+                 const ModelsOptions& options, ModelKind kind, const ParamVector& from,
                  const std::string& why, const ProgressLine& progress = {});
 
-// For profiles and figures: maximises the free parameters of `table` (a table
+// For profiles and figures: maximises the free parameters of `point` (a point
 // of model `kind`, for instance one with a parameter fixed) from the values
 // it holds, leaves the estimate in it and returns its ln LH (LH_SENTINEL when
 // the start is impossible).
-double maximise_model(Fitter& fitter, ModelKind kind, ParamTable& table);
+double maximise_model(Fitter& fitter, ModelKind kind, ParamVector& point);
 
-// The model quantities of a model at a table of it (an estimate); false when
+// The model quantities of a model at a point of it (an estimate); false when
 // the point is impossible.
-bool model_quantities(Fitter& fitter, ModelKind kind, const ParamTable& table,
+bool model_quantities(Fitter& fitter, ModelKind kind, const ParamVector& point,
                       ModelQuantities& quantities);
 
-// The step of the numerical derivatives for slot i at the table's value; a
-// free parameter closer than this to a bound is at_bound.
-double derivative_step(const ParamTable& par, int i);
+// The step of the numerical derivatives for entry i at its value; a free
+// parameter closer than this to a bound is at_bound.
+double derivative_step(const ParamVector& point, int32_t i);
 
-// Standard errors of the free parameters of result.estimate (fills status,
-// has_se, se and notes).
+// Standard errors of the free entries of result.estimate, by its statuses
+// (fills the elements of se that run_models sized, and notes when there are
+// none).
 void standard_errors(Fitter& fitter, ModelResult& result);
 
 // The two files and the console table.

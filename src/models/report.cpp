@@ -42,9 +42,9 @@ std::string joined_notes(const ModelResult& r) {
   return s;
 }
 
-const ProfileInterval* find_interval(const ModelsRun& run, ModelKind kind, int slot) {
+const ProfileInterval* find_interval(const ModelsRun& run, ModelKind kind, int32_t entry) {
   for (const ProfileInterval& v : run.intervals)
-    if (v.kind == kind && v.slot == slot) return &v;
+    if (v.kind == kind && v.entry == entry) return &v;
   return nullptr;
 }
 
@@ -56,17 +56,20 @@ void add_row(std::string& s, const std::vector<std::string>& fields) {
   s += '\n';
 }
 
-// Lines of aligned columns: the first left-aligned, the others right-aligned.
-std::string aligned(const std::vector<std::vector<std::string>>& rows) {
+// Lines of aligned columns after `indent`: the columns of `left`
+// left-aligned, the others right-aligned.
+std::string aligned(const std::vector<std::vector<std::string>>& rows, const std::string& indent,
+                    std::initializer_list<size_t> left) {
   std::vector<size_t> width(rows[0].size(), 0);
   for (const auto& row : rows)
     for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
   std::string s;
   for (const auto& row : rows) {
-    std::string line = "  ";
+    std::string line = indent;
     for (size_t c = 0; c < row.size(); ++c) {
       const std::string pad(width[c] - row[c].size(), ' ');
-      line += (c == 0 ? row[c] + pad : "  " + pad + row[c]);
+      const bool to_left = std::find(left.begin(), left.end(), c) != left.end();
+      line += (c == 0 ? "" : "  ") + (to_left ? row[c] + pad : pad + row[c]);
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     s += line + "\n";
@@ -82,20 +85,22 @@ std::string intervals_block(const ModelsRun& run) {
   for (const ProfileInterval& v : run.intervals) {
     const ModelResult* r = run.find(v.kind);
     if (r == nullptr) continue;
-    rows.push_back({std::string(model_name(v.kind)) + " " + PARAM_NAME[v.slot],
-                    fixed(r->estimate.PAR_VAL[v.slot], 6),
+    rows.push_back({std::string(model_name(v.kind)) + " " + r->estimate.name[v.entry],
+                    fixed(r->estimate.value[v.entry], 6),
                     fixed(v.low, 6) + (v.low_open ? "*" : " "),
                     fixed(v.high, 6) + (v.high_open ? "*" : " ")});
     open = open || v.low_open || v.high_open;
   }
   const std::string drop = fixed(PROFILE_DROP_95, 2);
   std::string s = "Profile likelihood intervals (95%: ln L within " + drop + " of the maximum):\n" +
-                  aligned(rows);
+                  aligned(rows, "  ", {0});
   if (open) s += "  * the profile stays within " + drop + " of the maximum up to the end of its grid\n";
   return s;
 }
 
 }  // namespace
+
+std::string lh_text(double v) { return fixed(v, 6); }
 
 std::string models_tsv(const ModelsRun& run) {
   std::string s;
@@ -127,10 +132,10 @@ std::string estimates_tsv(const ModelsRun& run) {
   add_row(s, {"model", "slot", "parameter", "estimate", "se", "status", "ci_low", "ci_high"});
   for (const ModelResult& r : run.results) {
     if (!r.fitted) continue;
-    for (int i = 1; i <= NPAR_USED; ++i) {
+    for (int32_t i = 1; i <= r.estimate.size(); ++i) {
       const ProfileInterval* v = find_interval(run, r.kind, i);
-      add_row(s, {model_name(r.kind), std::to_string(i), PARAM_NAME[i],
-                  real17(r.estimate.PAR_VAL[i]), r.has_se[i] ? real17(r.se[i]) : "",
+      add_row(s, {model_name(r.kind), std::to_string(i), r.estimate.name[i],
+                  real17(r.estimate.value[i]), r.se[i] ? real17(*r.se[i]) : "",
                   status_name(r.status[i]), v ? real17(v->low) : "", v ? real17(v->high) : ""});
     }
   }
@@ -162,23 +167,9 @@ std::string console_table(const ModelsRun& run) {
     rows.push_back(row);
     for (const std::string& n : all_notes(r)) notes += "  " + std::string(model_name(r.kind)) + ": " + n + "\n";
   }
-  std::vector<size_t> width(rows[0].size(), 0);
-  for (const auto& row : rows)
-    for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
-  std::string s;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t c = 0; c < row.size(); ++c) {
-      const std::string pad(width[c] - row[c].size(), ' ');
-      // Names and the test left-aligned, numbers right-aligned.
-      const bool left = c == 0 || c == 4;
-      line += (c == 0 ? "" : "  ") + (left ? row[c] + pad : pad + row[c]);
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    s += line + "\n";
-  }
+  std::string s = aligned(rows, "", {0, 4});  // names and the test left-aligned
   if (!notes.empty()) s += "\nNotes:\n" + notes;
-  if (!run.intervals.empty()) s += "\n" + intervals_block(run);
+  if (!run.intervals.empty()) s.append("\n").append(intervals_block(run));
   return s;
 }
 

@@ -19,30 +19,33 @@ constexpr double STEP_RANGE_SHARE = 1.0E-2;
 
 }  // namespace
 
-double derivative_step(const ParamTable& par, int i) {
-  const double range = par.PAR_HIGH[i] - par.PAR_LOW[i];
-  return STEP_RELATIVE * std::max(std::fabs(par.PAR_VAL[i]), STEP_RANGE_SHARE * range);
+double derivative_step(const ParamVector& point, int32_t i) {
+  const double range = point.high[i] - point.low[i];
+  return STEP_RELATIVE * std::max(std::fabs(point.value[i]), STEP_RANGE_SHARE * range);
 }
 
 void standard_errors(Fitter& fitter, ModelResult& r) {
   if (!r.fitted) return;
   const TransRule rule = model_rule(r.kind);
-  std::vector<int> slots;
-  ParamTable base = r.estimate;
-  for (int i = 1; i <= NPAR_USED; ++i) {
-    if (r.status[i] == ParamStatus::Free) slots.push_back(i);
-    if (r.status[i] == ParamStatus::AtBound) base.PAR_EST[i] = 0;  // held at the estimate
+  std::vector<int32_t> entries;
+  ParamVector base = r.estimate;
+  for (int32_t i = 1; i <= base.size(); ++i) {
+    if (r.status[i] == ParamStatus::Free) entries.push_back(i);
+    if (r.status[i] == ParamStatus::AtBound) base.est[i] = 0;  // held at the estimate
   }
-  const int n = static_cast<int>(slots.size());
+  const int n = static_cast<int>(entries.size());
   if (n == 0) return;
   std::vector<double> h(n);
-  for (int a = 0; a < n; ++a) h[a] = derivative_step(base, slots[a]);
+  for (int a = 0; a < n; ++a) h[a] = derivative_step(base, entries[a]);
 
   bool impossible = false;
+  ParamVector t = base;
   auto f = [&](int a, double da, int b, double db) {
-    ParamTable t = base;
-    if (a >= 0) t.PAR_VAL[slots[a]] += da;
-    if (b >= 0) t.PAR_VAL[slots[b]] += db;
+    // The evaluation changes values and flags only (links).
+    t.value = base.value;
+    t.est = base.est;
+    if (a >= 0) t.value[entries[a]] += da;
+    if (b >= 0) t.value[entries[b]] += db;
     const double v = fitter.evaluate(t, rule);
     if (impossible_lh(v)) impossible = true;
     return v;
@@ -85,17 +88,11 @@ void standard_errors(Fitter& fitter, ModelResult& r) {
     return;
   }
   const Eigen::MatrixXd cov = llt.solve(Eigen::MatrixXd::Identity(n, n));
-  for (int a = 0; a < n; ++a) {
-    r.has_se[slots[a]] = true;
-    r.se[slots[a]] = std::sqrt(cov(a, a));
-  }
-  // Linked and constrained slots share their target's error.
-  for (int i = 1; i <= NPAR_USED; ++i) {
-    const int j = r.estimate.PAR_LINK[i];
-    if (j != i && j >= 1 && j <= NPAR_USED && r.has_se[j]) {
-      r.has_se[i] = true;
-      r.se[i] = r.se[j];
-    }
+  for (int a = 0; a < n; ++a) r.se[entries[a]] = std::sqrt(cov(a, a));
+  // Linked and constrained entries share their target's error.
+  for (int32_t i = 1; i <= r.estimate.size(); ++i) {
+    const int32_t j = r.estimate.link[i];
+    if (j != i && j >= 1 && j <= r.estimate.size() && r.se[j]) r.se[i] = r.se[j];
   }
 }
 

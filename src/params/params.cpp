@@ -80,21 +80,15 @@ bool apply_links(ParamTable& par) {
 }
 
 std::string param_description(int32_t i) {
-  static constexpr const char* WORDS[NPAR_USED + 1] = {
-      "",
-      "frequency q",
-      "spike probability of genotype 1",
-      "spike probability of genotype 2",
-      "spike probability of genotype 3",
-      "mean of genotype 1",
-      "mean of genotype 2",
-      "mean of genotype 3",
-      "transmission probability tau1",
-      "transmission probability tau2",
-      "transmission probability tau3",
-      "polygenic effect",
-      "residual variance"};
-  if (i >= 1 && i <= NPAR_USED) return WORDS[i];
+  if (i == SLOT_Q) return "frequency q";
+  for (int32_t g = 1; g <= 3; ++g) {
+    const std::string n = std::to_string(g);
+    if (i == spike_slot(g)) return "spike probability of genotype " + n;
+    if (i == mean_slot(g)) return "mean of genotype " + n;
+    if (i == tau_slot(g)) return "transmission probability tau" + n;
+  }
+  if (i == SLOT_POLY_EFFECT) return "polygenic effect";
+  if (i == SLOT_RES_VAR) return "residual variance";
   return "parameter " + std::to_string(i);
 }
 

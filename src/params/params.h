@@ -10,8 +10,30 @@
 namespace pedseg {
 
 constexpr int PAR_SLOTS = 20;  // slots 1..20; 12 are used
-constexpr int NPAR_USED = 12;
 constexpr int NAME_WIDTH = 16; // TRAIT_FILE_NAME is a 16-character field
+
+// The slots the model reads, in par.inp's order: q, the spike probabilities
+// and the means of genotypes 1-3, the transmission probabilities, the
+// polygenic effect and the residual variance.
+enum Slot : int32_t {
+  SLOT_Q = 1,
+  SLOT_SPIKE1, SLOT_SPIKE2, SLOT_SPIKE3,
+  SLOT_MEAN1, SLOT_MEAN2, SLOT_MEAN3,
+  SLOT_TAU1, SLOT_TAU2, SLOT_TAU3,
+  SLOT_POLY_EFFECT,
+  SLOT_RES_VAR
+};
+constexpr int NPAR_USED = SLOT_RES_VAR;
+
+// The slot of genotype g's (1..3) spike probability, mean and transmission
+// probability.
+constexpr int32_t spike_slot(int32_t g) { return SLOT_SPIKE1 + (g - 1); }
+constexpr int32_t mean_slot(int32_t g) { return SLOT_MEAN1 + (g - 1); }
+constexpr int32_t tau_slot(int32_t g) { return SLOT_TAU1 + (g - 1); }
+
+// Mendelian transmission: genotype g (1..3) passes on the allele of genotype
+// 1 with probability MENDELIAN_TAU[g].
+inline constexpr double MENDELIAN_TAU[4] = {0.0, 1.0, 0.5, 0.0};
 
 // Six parallel arrays indexed 1..20 (element 0 is unused), and NPAR.
 // Slots 13 to 20 are never filled and stay zero.
@@ -33,13 +55,13 @@ inline constexpr const char* PAR_LABEL[17] = {
     "Sex  ", "Tr1  ", "Tr2  ", "Tr3  ", "B1   ", "B2   ", "B3   ",
     "B4   ", "B5   ", "dec  "};
 
-// Readable names of slots 1..12 (index 0 unused), for programs and messages
+// Readable names of the slots (index 0 unused), for programs and messages
 // that name parameters rather than print the file's labels.
-inline constexpr const char* PARAM_NAME[13] = {
+inline constexpr const char* PARAM_NAME[NPAR_USED + 1] = {
     "",      "q",     "spike1", "spike2", "spike3", "mean1", "mean2",
     "mean3", "tau1",  "tau2",   "tau3",   "polygenic_effect", "residual_variance"};
 
-// What slot i (1..12) holds, in words: "frequency q", "mean of genotype 2",
+// What slot i holds, in words: "frequency q", "mean of genotype 2",
 // ...; "parameter i" for any other slot.
 std::string param_description(int32_t i);
 

@@ -31,12 +31,12 @@ double crossing(double xa, double la, double xb, double lb, double level) {
 
 }  // namespace
 
-ProfileResult profile_parameter(int32_t slot, const ParamTable& at_estimate, double max_lnl,
+ProfileResult profile_parameter(int32_t entry, const ParamVector& at_estimate, double max_lnl,
                                 const ProfileMaximiser& maximise,
                                 const ProfileSettings& settings) {
   ProfileResult r;
-  const double est = at_estimate.PAR_VAL[slot];
-  const double lo = at_estimate.PAR_LOW[slot], hi = at_estimate.PAR_HIGH[slot];
+  const double est = at_estimate.value[entry];
+  const double lo = at_estimate.low[entry], hi = at_estimate.high[entry];
   const double margin = settings.end_margin * (hi - lo);
   const double lo_end = std::min(est, lo + margin), hi_end = std::max(est, hi - margin);
   // Points per side in proportion to the side's length, at least 2 on a
@@ -59,20 +59,20 @@ ProfileResult profile_parameter(int32_t slot, const ParamTable& at_estimate, dou
   // end on that side.
   auto walk = [&](double end, int32_t n, double& ci, bool& open) {
     std::vector<std::pair<double, double>> pts;
-    ParamTable table = at_estimate;
-    table.PAR_EST[slot] = 0;
+    ParamVector point = at_estimate;
+    point.est[entry] = 0;
     double prev_x = est, prev_l = max_lnl;
     ci = end;
     open = true;
     for (double x : side_values(est, end, n)) {
       if (r.missed_maximum) break;
-      table.PAR_VAL[slot] = x;  // the others start where the last point ended
-      double l = maximise(table);
+      point.value[entry] = x;  // the others start where the last point ended
+      double l = maximise(point);
       if (l > max_lnl + PROFILE_EXCESS_TOL) {
         r.missed_maximum = true;
         r.better_lnl = l;
-        r.better = table;
-        r.better.PAR_EST[slot] = at_estimate.PAR_EST[slot];
+        r.better = point;
+        r.better.est[entry] = at_estimate.est[entry];
         break;
       }
       if (l > max_lnl) {

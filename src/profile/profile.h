@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "params/params.h"
+#include "params/param_vector.h"
 
 namespace pedseg {
 
@@ -21,9 +21,9 @@ inline constexpr double PROFILE_DROP_95 = 1.92;
 // the maximum.
 inline constexpr double PROFILE_EXCESS_TOL = 0.01;
 
-// Maximises the free parameters of the table in place (the profiled one is
+// Maximises the free parameters of the point in place (the profiled one is
 // fixed there) and returns the maximum ln L.
-using ProfileMaximiser = std::function<double(ParamTable&)>;
+using ProfileMaximiser = std::function<double(ParamVector&)>;
 
 struct ProfileSettings {
   int32_t points_per_side = 15;  // plus the estimate: 31 points in all
@@ -39,16 +39,16 @@ struct ProfileResult {
   bool low_open = false, high_open = false;  // the profile stays above the drop to the grid's end
   int32_t clipped = 0;  // points within PROFILE_EXCESS_TOL above the maximum, set to it
   // A point above the maximum by more than PROFILE_EXCESS_TOL: the walk
-  // stops there, and `better` holds that point's table (the profiled
-  // parameter's flag as at the estimate) and ln L, to re-fit from.
+  // stops there, and `better` holds that point (the profiled parameter's
+  // flag as at the estimate) and its ln L, to re-fit from.
   bool missed_maximum = false;
   double better_lnl = 0.0;
-  ParamTable better;
+  ParamVector better;
 };
 
-// `at_estimate` is the table at the model's maximum `max_lnl` (free flags as
-// the model's fit had them); `slot` a free parameter in it.
-ProfileResult profile_parameter(int32_t slot, const ParamTable& at_estimate, double max_lnl,
+// `at_estimate` is the point at the model's maximum `max_lnl` (free flags as
+// the model's fit had them); `entry` a free parameter in it.
+ProfileResult profile_parameter(int32_t entry, const ParamVector& at_estimate, double max_lnl,
                                 const ProfileMaximiser& maximise,
                                 const ProfileSettings& settings = {});
 

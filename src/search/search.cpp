@@ -4,6 +4,7 @@
 #include "search/search.h"
 
 #include <cmath>
+#include <vector>
 
 #include "params/codes.h"
 
@@ -17,49 +18,65 @@ constexpr int PULL_BACKS = 10;     // failed pattern points before giving up
 constexpr double BOUND_MARGIN = static_cast<double>(1.0E-17f);  // 9.99999983775159E-18
 constexpr double MIN_STEP = static_cast<double>(1.0E-6f);     // 9.999999974752427E-07
 
-// The search ends on the point the table holds: the last one evaluated, or,
+// The search ends on the point the view holds: the last one evaluated, or,
 // when that point is impossible, the base point with its ln LH.
-void settle_on_last_point(double TRIAL_LH, double CUR_LH, const double* BASE_VAL,
-                          int32_t N, ParamTable& par, SearchResults& results) {
+void settle_on_last_point(double TRIAL_LH, double CUR_LH, const std::vector<double>& BASE_VAL,
+                          const SearchView& v, SearchResults& results) {
   results.BEST_LH = TRIAL_LH;
   if (!(TRIAL_LH > LH_SENTINEL)) {
     results.BEST_LH = CUR_LH;
-    for (int32_t i = 1; i <= N; ++i) par.PAR_VAL[i] = BASE_VAL[i];
+    for (int32_t i = 1; i <= v.N; ++i) v.value[i] = BASE_VAL[i];
   }
 }
 
 }  // namespace
 
+SearchView search_view(ParamVector& v) {
+  return {v.size(), v.value.data(), v.step.data(), v.est.data(), v.low.data(), v.high.data()};
+}
+
 SearchResults DIRECT_SEARCH(int32_t N, const SearchSettings& settings, const Objective& objective,
                             ParamTable& par, const ProgressCallback& progress) {
+  // More parameters than the base point holds, or than the table's 20 slots
+  // (refused rather than read past); direct_search takes N < 1 as nothing.
+  if (N > SEARCH_BASE_CAPACITY || N > PAR_SLOTS)
+    return SearchResults{0.0, 0, 0, SearchOutcome::TooManyParameters};
+  const SearchView view{N, par.PAR_VAL, par.PAR_STEP, par.PAR_EST, par.PAR_LOW, par.PAR_HIGH};
+  IterationCallback each;
+  if (progress) each = [&](const SearchIteration& it) { progress(SearchProgress{it, par}); };
+  return direct_search(view, settings, [&] { return objective(par); }, each);
+}
+
+SearchResults direct_search(const SearchView& view, const SearchSettings& settings,
+                            const std::function<double()>& objective,
+                            const IterationCallback& progress) {
+  const int32_t N = view.N;
   const double eps = settings.gain_threshold;
   const double pull = settings.pull;
   const double rtol = settings.rel_tol;
   const int32_t maxit = settings.max_iterations;
   SearchResults results;
   // Start.
-  // 1. Nothing to search.
+  // 1, 2. Nothing to search, or more than a view may hold.
   if (N < 1) return results;
-  // 2. More parameters than the base point holds, or than the table's 20
-  // slots (refused rather than read past).
-  if (N > SEARCH_BASE_CAPACITY || N > PAR_SLOTS) {
+  if (N > SEARCH_VIEW_CAPACITY) {
     results.outcome = SearchOutcome::TooManyParameters;
     return results;
   }
 
   // 3. Counters, base point and the number of free parameters.  The flags
   // are summed in 64 bits so that absurd flag values cannot overflow.
-  double BASE_VAL[SEARCH_BASE_CAPACITY + 1] = {};
+  std::vector<double> BASE_VAL(static_cast<size_t>(N) + 1, 0.0);
   results.ITER_COUNT = 0;
   results.EVAL_COUNT = 1;
   int64_t NFREE = 0;
   for (int32_t i = 1; i <= N; ++i) {
-    BASE_VAL[i] = par.PAR_VAL[i];
-    NFREE += par.PAR_EST[i];
+    BASE_VAL[i] = view.value[i];
+    NFREE += view.est[i];
   }
 
   // 4. The start point.
-  double CUR_LH = objective(par);
+  double CUR_LH = objective();
 
   // 5. Impossible start point.  BEST_LH reports the value found there rather
   // than a 0 that belongs to no point.
@@ -75,55 +92,55 @@ SearchResults DIRECT_SEARCH(int32_t N, const SearchSettings& settings, const Obj
   double TRIAL_LH = 0.0;
 
   auto evaluate = [&]() {
-    TRIAL_LH = objective(par);
+    TRIAL_LH = objective();
     results.EVAL_COUNT += 1;
   };
 
-  // The objective may clear flags, so PAR_EST is read afresh at every test.
+  // The objective may clear flags, so they are read afresh at every test.
   for (;;) {
     // 7. Exploratory moves.  The next trial of a parameter is at its value
     // minus its step, so the sign of the step carries the direction.
     for (int32_t i = 1; i <= N; ++i) {
-      if (par.PAR_EST[i] == 0) continue;
+      if (view.est[i] == 0) continue;
       // 7.1
-      if (HALVE_STEPS == 1) par.PAR_STEP[i] = 0.5 * par.PAR_STEP[i];
+      if (HALVE_STEPS == 1) view.step[i] = 0.5 * view.step[i];
       // 7.2
-      const double s = par.PAR_STEP[i];
-      const double x = par.PAR_VAL[i];
-      par.PAR_VAL[i] = x - s;
+      const double s = view.step[i];
+      const double x = view.value[i];
+      view.value[i] = x - s;
       evaluate();
       // 7.3 Success at x - s: keep the direction, enlarge the step.
       if (TRIAL_LH > CUR_LH) {
-        par.PAR_STEP[i] = 1.5 * s;
+        view.step[i] = 1.5 * s;
         CUR_LH = TRIAL_LH;
         continue;
       }
       // 7.4 Try the other side, x + s.
-      par.PAR_VAL[i] = par.PAR_VAL[i] + 2.0 * s;
-      par.PAR_STEP[i] = -0.5 * s;
+      view.value[i] = view.value[i] + 2.0 * s;
+      view.step[i] = -0.5 * s;
       evaluate();
       // 7.5 Success at x + s: the step is now reversed and enlarged.
       if (TRIAL_LH > CUR_LH) {
-        par.PAR_STEP[i] = 1.5 * par.PAR_STEP[i];
+        view.step[i] = 1.5 * view.step[i];
         CUR_LH = TRIAL_LH;
         continue;
       }
       // 7.6 Both failed: step back by adding (not by copying x back); the
       // step stays halved and reversed.
-      par.PAR_VAL[i] = par.PAR_VAL[i] + 2.0 * par.PAR_STEP[i];
+      view.value[i] = view.value[i] + 2.0 * view.step[i];
     }
 
     // 8. Pattern point: extrapolate from the old base point through the new
     // one, clamped only at the bound the move heads for.
     for (int32_t i = 1; i <= N; ++i) {
-      if (par.PAR_EST[i] == 0) continue;
-      const double v = par.PAR_VAL[i];
+      if (view.est[i] == 0) continue;
+      const double v = view.value[i];
       const double b = BASE_VAL[i];
       double e = (v + v) - b;
-      if (v > b && e >= par.PAR_HIGH[i]) e = par.PAR_HIGH[i] - BOUND_MARGIN;
-      if (v < b && e <= par.PAR_LOW[i]) e = par.PAR_LOW[i] + BOUND_MARGIN;
+      if (v > b && e >= view.high[i]) e = view.high[i] - BOUND_MARGIN;
+      if (v < b && e <= view.low[i]) e = view.low[i] + BOUND_MARGIN;
       BASE_VAL[i] = v;
-      par.PAR_VAL[i] = e;
+      view.value[i] = e;
     }
 
     // 9. Pattern phase.
@@ -145,8 +162,8 @@ SearchResults DIRECT_SEARCH(int32_t N, const SearchSettings& settings, const Obj
       }
       // 9.3 Pull the point back toward the base point.
       for (int32_t i = 1; i <= N; ++i) {
-        if (par.PAR_EST[i] == 0) continue;
-        par.PAR_VAL[i] = (1.0 - pull) * BASE_VAL[i] + pull * par.PAR_VAL[i];
+        if (view.est[i] == 0) continue;
+        view.value[i] = (1.0 - pull) * BASE_VAL[i] + pull * view.value[i];
       }
     }
     // 9.4 Ten failures: take the point reached without comparison and halve
@@ -161,9 +178,9 @@ SearchResults DIRECT_SEARCH(int32_t N, const SearchSettings& settings, const Obj
     // value or absolutely.
     int64_t small = 0;
     for (int32_t i = 1; i <= N; ++i) {
-      if (par.PAR_EST[i] == 0) continue;
-      if (std::fabs(rtol * par.PAR_VAL[i]) >= std::fabs(par.PAR_STEP[i]) ||
-          std::fabs(par.PAR_STEP[i]) < MIN_STEP) {
+      if (view.est[i] == 0) continue;
+      if (std::fabs(rtol * view.value[i]) >= std::fabs(view.step[i]) ||
+          std::fabs(view.step[i]) < MIN_STEP) {
         small += 1;
       }
     }
@@ -172,10 +189,10 @@ SearchResults DIRECT_SEARCH(int32_t N, const SearchSettings& settings, const Obj
     // 11. Iteration limit.
     results.ITER_COUNT += 1;
     if (results.ITER_COUNT > maxit) {
-      // BEST_LH is the ln LH of the point left in the table, settled as at
+      // BEST_LH is the ln LH of the point left in the view, settled as at
       // the end of a converged search, instead of staying 0; ITER_COUNT is
       // not advanced again.
-      settle_on_last_point(TRIAL_LH, CUR_LH, BASE_VAL, N, par, results);
+      settle_on_last_point(TRIAL_LH, CUR_LH, BASE_VAL, view, results);
       results.outcome = SearchOutcome::IterationLimit;
       return results;
     }
@@ -188,12 +205,12 @@ SearchResults DIRECT_SEARCH(int32_t N, const SearchSettings& settings, const Obj
     PREV_LH = CUR_LH;
 
     // 14. Progress.
-    if (progress) progress(SearchProgress{results.ITER_COUNT, results.EVAL_COUNT, shown, CUR_LH, par});
+    if (progress) progress(SearchIteration{results.ITER_COUNT, results.EVAL_COUNT, shown, CUR_LH});
   }
 
   // Finish.
   // 15, 16.
-  settle_on_last_point(TRIAL_LH, CUR_LH, BASE_VAL, N, par, results);
+  settle_on_last_point(TRIAL_LH, CUR_LH, BASE_VAL, view, results);
   // 17.
   results.ITER_COUNT += 1;
   results.outcome = SearchOutcome::Converged;

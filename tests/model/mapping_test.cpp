@@ -14,11 +14,11 @@ namespace {
 // fixed and unlinked, every value inside its bounds.
 ParamTable table() {
   ParamTable p;
-  p.NPAR = 12;
+  p.NPAR = NPAR_USED;
   const double val[13] = {0, 0.1, 0, 0, 0, 10, 8, 8, 1, 0.5, 0, 0.5, 4};
   const double low[13] = {0, 0, 0, 0, 0, -50, -50, -50, 0, 0, 0, -5, 0.01};
   const double high[13] = {0, 1, 1, 1, 1, 50, 50, 50, 1, 1, 1, 5, 100};
-  for (int i = 1; i <= 12; ++i) {
+  for (int i = 1; i <= NPAR_USED; ++i) {
     p.PAR_LINK[i] = i;
     p.PAR_VAL[i] = val[i];
     p.PAR_STEP[i] = 0.1;
@@ -43,7 +43,7 @@ const ModelQuantities MENDEL;
 }  // namespace
 
 TEST_F(Mapping, FrequenciesAndCopies) {
-  par.PAR_VAL[1] = 0.5;
+  par.PAR_VAL[SLOT_Q] = 0.5;
   EXPECT_EQ(initial(), 1.0);
   EXPECT_EQ(m.GEN_FREQ[1], 0.25);
   EXPECT_EQ(m.GEN_FREQ[2], 0.5);
@@ -51,75 +51,75 @@ TEST_F(Mapping, FrequenciesAndCopies) {
   EXPECT_EQ(m.GEN_MEAN[1], 10.0);
   EXPECT_EQ(m.POLY_EFFECT, 0.5);
   EXPECT_EQ(m.RES_VAR, 4.0);
-  par.PAR_VAL[2] = 0.2;
-  par.PAR_VAL[7] = -3.0;
+  par.PAR_VAL[SLOT_SPIKE1] = 0.2;
+  par.PAR_VAL[SLOT_MEAN3] = -3.0;
   status = 7.0;
   EXPECT_EQ(search(), 1.0);
   EXPECT_EQ(m.SPIKE_PROB[1], 0.2);
   EXPECT_EQ(m.GEN_MEAN[3], -3.0);
   EXPECT_EQ(log, "");
   // Genotype 1 is the remainder from 1, not q squared (0.010000000000000002).
-  par.PAR_VAL[1] = 0.1;
+  par.PAR_VAL[SLOT_Q] = 0.1;
   EXPECT_EQ(search(), 1.0);
   EXPECT_EQ(m.GEN_FREQ[1], 0.009999999999999898);
   EXPECT_EQ(m.GEN_FREQ[2], 0.18000000000000002);
 }
 
 TEST_F(Mapping, QZeroAndQOne) {
-  par.PAR_VAL[1] = 0.0;
+  par.PAR_VAL[SLOT_Q] = 0.0;
   EXPECT_EQ(initial(), LH_SENTINEL);
   EXPECT_EQ(log, " ERROR: P1= 0.1000E+01\n");
   // The initial variant copies before testing the frequencies; the search one after.
   EXPECT_EQ(m.GEN_MEAN[1], 10.0);
-  par.PAR_VAL[5] = 1.0;
+  par.PAR_VAL[SLOT_MEAN1] = 1.0;
   EXPECT_EQ(search(), LH_SENTINEL);
   EXPECT_EQ(m.GEN_MEAN[1], 10.0);
 
-  par.PAR_VAL[1] = 1.0;
+  par.PAR_VAL[SLOT_Q] = 1.0;
   EXPECT_EQ(initial(), 1.0);
   EXPECT_EQ(m.GEN_FREQ[1], 1.0);
   EXPECT_EQ(search(), LH_SENTINEL);
 }
 
 TEST_F(Mapping, QOutsideUnitIntervalIsRejected) {
-  par.PAR_VAL[1] = -0.5;
+  par.PAR_VAL[SLOT_Q] = -0.5;
   EXPECT_EQ(search(), LH_SENTINEL);
   EXPECT_EQ(initial(), LH_SENTINEL);
   EXPECT_EQ(log, " ERROR: P1= 0.2250E+01\n");
-  par.PAR_VAL[1] = 1.5;  // genotype 1 at 2.25: no upper test would catch it
+  par.PAR_VAL[SLOT_Q] = 1.5;  // genotype 1 at 2.25: no upper test would catch it
   EXPECT_EQ(initial(), LH_SENTINEL);
 }
 
 TEST_F(Mapping, BoundNudgeOnlyForFlagOne) {
-  par.PAR_EST[2] = 1;  // on its lower bound 0
-  par.PAR_EST[6] = 1;
-  par.PAR_VAL[6] = 50.0;  // on its upper bound
+  par.PAR_EST[SLOT_SPIKE1] = 1;  // on its lower bound 0
+  par.PAR_EST[SLOT_MEAN2] = 1;
+  par.PAR_VAL[SLOT_MEAN2] = 50.0;  // on its upper bound
   EXPECT_EQ(BOUND_NUDGE, 9.999999974752427E-07);
   EXPECT_EQ(initial(), 1.0);
-  EXPECT_EQ(par.PAR_VAL[2], 9.999999974752427E-07);
-  EXPECT_EQ(par.PAR_VAL[6], 50.0 - BOUND_NUDGE);
-  EXPECT_EQ(m.SPIKE_PROB[1], par.PAR_VAL[2]);
+  EXPECT_EQ(par.PAR_VAL[SLOT_SPIKE1], 9.999999974752427E-07);
+  EXPECT_EQ(par.PAR_VAL[SLOT_MEAN2], 50.0 - BOUND_NUDGE);
+  EXPECT_EQ(m.SPIKE_PROB[1], par.PAR_VAL[SLOT_SPIKE1]);
   EXPECT_EQ(search(), 1.0);
 
   par = table();
-  par.PAR_EST[2] = 2;
+  par.PAR_EST[SLOT_SPIKE1] = 2;
   EXPECT_EQ(initial(), 1.0);
-  EXPECT_EQ(par.PAR_VAL[2], 0.0);
+  EXPECT_EQ(par.PAR_VAL[SLOT_SPIKE1], 0.0);
   EXPECT_EQ(search(), LH_SENTINEL);
-  par.PAR_VAL[2] = 1.0;  // on the upper bound: also rejected by the search
+  par.PAR_VAL[SLOT_SPIKE1] = 1.0;  // on the upper bound: also rejected by the search
   EXPECT_EQ(search(), LH_SENTINEL);
-  par.PAR_VAL[2] = 0.5;
+  par.PAR_VAL[SLOT_SPIKE1] = 0.5;
   EXPECT_EQ(search(), 1.0);
   EXPECT_EQ(log, "");
 }
 
 TEST_F(Mapping, BoundMessages) {
-  par.PAR_EST[6] = 1;
-  par.PAR_VAL[6] = 2.5;
-  par.PAR_LOW[6] = 0.1;
-  par.PAR_HIGH[6] = 2.0;
-  par.PAR_EST[12] = 1;
-  par.PAR_VAL[12] = -1.0;  // also outside, but after the first failure
+  par.PAR_EST[SLOT_MEAN2] = 1;
+  par.PAR_VAL[SLOT_MEAN2] = 2.5;
+  par.PAR_LOW[SLOT_MEAN2] = 0.1;
+  par.PAR_HIGH[SLOT_MEAN2] = 2.0;
+  par.PAR_EST[SLOT_RES_VAR] = 1;
+  par.PAR_VAL[SLOT_RES_VAR] = -1.0;  // also outside, but after the first failure
   EXPECT_EQ(initial(), LH_SENTINEL);
   EXPECT_EQ(log,
             " ERROR OF INITIAL PARAMETER VALUE:\n        SIG= 0.2500E+01\n"
@@ -127,10 +127,10 @@ TEST_F(Mapping, BoundMessages) {
 
   log.clear();
   par = table();
-  par.PAR_EST[2] = 1;
-  par.PAR_VAL[2] = -0.001;
-  par.PAR_EST[3] = 1;
-  par.PAR_VAL[3] = 7.0;
+  par.PAR_EST[SLOT_SPIKE1] = 1;
+  par.PAR_VAL[SLOT_SPIKE1] = -0.001;
+  par.PAR_EST[SLOT_SPIKE2] = 1;
+  par.PAR_VAL[SLOT_SPIKE2] = 7.0;
   EXPECT_EQ(initial(), LH_SENTINEL);
   EXPECT_EQ(log,
             " ERROR OF INITIAL PARAMETER VALUE:\n        MU =-0.1000E-02\n"
@@ -139,41 +139,41 @@ TEST_F(Mapping, BoundMessages) {
   // Bounds closer than the nudge: the nudged value is reported as too high.
   log.clear();
   par = table();
-  par.PAR_EST[2] = 1;
-  par.PAR_HIGH[2] = 5e-7;
+  par.PAR_EST[SLOT_SPIKE1] = 1;
+  par.PAR_HIGH[SLOT_SPIKE1] = 5e-7;
   EXPECT_EQ(initial(), LH_SENTINEL);
   EXPECT_NE(log.find("MU = 0.1000E-05\n"), std::string::npos) << log;
 }
 
 TEST_F(Mapping, LinkChainReadsValuesAsTheyStand) {
-  par.PAR_LINK[2] = 3;
-  par.PAR_LINK[3] = 4;
-  par.PAR_VAL[2] = 0.1;
-  par.PAR_VAL[3] = 0.2;
-  par.PAR_VAL[4] = 0.3;
-  par.PAR_EST[2] = par.PAR_EST[3] = par.PAR_EST[4] = 1;
+  par.PAR_LINK[SLOT_SPIKE1] = SLOT_SPIKE2;
+  par.PAR_LINK[SLOT_SPIKE2] = SLOT_SPIKE3;
+  par.PAR_VAL[SLOT_SPIKE1] = 0.1;
+  par.PAR_VAL[SLOT_SPIKE2] = 0.2;
+  par.PAR_VAL[SLOT_SPIKE3] = 0.3;
+  par.PAR_EST[SLOT_SPIKE1] = par.PAR_EST[SLOT_SPIKE2] = par.PAR_EST[SLOT_SPIKE3] = 1;
   EXPECT_EQ(initial(), 1.0);
-  EXPECT_EQ(par.PAR_VAL[2], 0.2);
-  EXPECT_EQ(par.PAR_VAL[3], 0.3);
-  EXPECT_EQ(par.PAR_EST[2], 0);
-  EXPECT_EQ(par.PAR_EST[3], 0);
-  EXPECT_EQ(par.PAR_EST[4], 1);
-  par.PAR_VAL[4] = 0.4;
+  EXPECT_EQ(par.PAR_VAL[SLOT_SPIKE1], 0.2);
+  EXPECT_EQ(par.PAR_VAL[SLOT_SPIKE2], 0.3);
+  EXPECT_EQ(par.PAR_EST[SLOT_SPIKE1], 0);
+  EXPECT_EQ(par.PAR_EST[SLOT_SPIKE2], 0);
+  EXPECT_EQ(par.PAR_EST[SLOT_SPIKE3], 1);
+  par.PAR_VAL[SLOT_SPIKE3] = 0.4;
   EXPECT_EQ(search(), 1.0);
-  EXPECT_EQ(m.SPIKE_PROB[1], 0.3);  // parameter 4 of the previous call
+  EXPECT_EQ(m.SPIKE_PROB[1], 0.3);  // spike3 of the previous call
   EXPECT_EQ(m.SPIKE_PROB[2], 0.4);
 
   par = table();
-  par.PAR_LINK[3] = 2;
-  par.PAR_LINK[4] = 3;
-  par.PAR_EST[2] = 1;
-  par.PAR_VAL[2] = 0.25;
-  par.PAR_EST[4] = 1;
-  par.PAR_VAL[4] = 9.0;  // outside its bounds, but linked: never tested
+  par.PAR_LINK[SLOT_SPIKE2] = SLOT_SPIKE1;
+  par.PAR_LINK[SLOT_SPIKE3] = SLOT_SPIKE2;
+  par.PAR_EST[SLOT_SPIKE1] = 1;
+  par.PAR_VAL[SLOT_SPIKE1] = 0.25;
+  par.PAR_EST[SLOT_SPIKE3] = 1;
+  par.PAR_VAL[SLOT_SPIKE3] = 9.0;  // outside its bounds, but linked: never tested
   EXPECT_EQ(initial(), 1.0);
-  EXPECT_EQ(par.PAR_VAL[3], 0.25);
-  EXPECT_EQ(par.PAR_VAL[4], 0.25);
-  par.PAR_VAL[2] = 0.75;
+  EXPECT_EQ(par.PAR_VAL[SLOT_SPIKE2], 0.25);
+  EXPECT_EQ(par.PAR_VAL[SLOT_SPIKE3], 0.25);
+  par.PAR_VAL[SLOT_SPIKE1] = 0.75;
   EXPECT_EQ(search(), 1.0);
   EXPECT_EQ(m.SPIKE_PROB[2], 0.75);
   EXPECT_EQ(m.SPIKE_PROB[3], 0.75);
@@ -181,11 +181,11 @@ TEST_F(Mapping, LinkChainReadsValuesAsTheyStand) {
 }
 
 TEST_F(Mapping, LinksBeyondTheUsedParameters) {
-  par.PAR_LINK[11] = 13;  // an unused slot holds 0.0
+  par.PAR_LINK[SLOT_POLY_EFFECT] = 13;  // an unused slot holds 0.0
   EXPECT_EQ(initial(), 1.0);
   EXPECT_EQ(m.POLY_EFFECT, 0.0);
   for (int bad : {0, 21, -3}) {
-    par.PAR_LINK[11] = bad;
+    par.PAR_LINK[SLOT_POLY_EFFECT] = bad;
     EXPECT_EQ(initial(), LH_SENTINEL);
     EXPECT_EQ(search(), LH_SENTINEL);
   }
@@ -197,27 +197,27 @@ TEST_F(Mapping, TransmissionTable) {
       if (m.TRANS_MAJOR[c] != MENDEL.TRANS_MAJOR[c]) return false;
     return true;
   };
-  par.PAR_VAL[8] = par.PAR_VAL[9] = par.PAR_VAL[10] = 0.3;
+  par.PAR_VAL[SLOT_TAU1] = par.PAR_VAL[SLOT_TAU2] = par.PAR_VAL[SLOT_TAU3] = 0.3;
   EXPECT_EQ(initial(), 1.0);
   EXPECT_TRUE(same_as_mendel());
-  par.PAR_EST[8] = -1;
-  par.PAR_EST[10] = 1;
+  par.PAR_EST[SLOT_TAU1] = -1;
+  par.PAR_EST[SLOT_TAU3] = 1;
   EXPECT_EQ(search(), 1.0);
   EXPECT_TRUE(same_as_mendel());
   // A linked transmission parameter no longer counts as free.
   par = table();
-  par.PAR_EST[9] = 1;
-  par.PAR_LINK[9] = 8;
+  par.PAR_EST[SLOT_TAU2] = 1;
+  par.PAR_LINK[SLOT_TAU2] = SLOT_TAU1;
   EXPECT_EQ(initial(), 1.0);
   EXPECT_TRUE(same_as_mendel());
 
   par = table();
-  par.PAR_EST[9] = 1;
+  par.PAR_EST[SLOT_TAU2] = 1;
   EXPECT_EQ(search(), 1.0);
   EXPECT_TRUE(same_as_mendel());
 
-  par.PAR_EST[8] = par.PAR_EST[10] = 1;
-  par.PAR_VAL[8] = par.PAR_VAL[9] = par.PAR_VAL[10] = 0.6;
+  par.PAR_EST[SLOT_TAU1] = par.PAR_EST[SLOT_TAU3] = 1;
+  par.PAR_VAL[SLOT_TAU1] = par.PAR_VAL[SLOT_TAU2] = par.PAR_VAL[SLOT_TAU3] = 0.6;
   EXPECT_EQ(search(), 1.0);
   for (int i = 1; i <= 3; ++i)
     for (int j = 1; j <= 3; ++j) {
@@ -227,10 +227,10 @@ TEST_F(Mapping, TransmissionTable) {
     }
   // Distinct taus fix the layout: first parent 1, second parent 3.  One
   // free transmission parameter is enough for a rebuild.
-  par.PAR_EST[8] = par.PAR_EST[9] = 0;
-  par.PAR_VAL[8] = 0.75;
-  par.PAR_VAL[9] = 0.5;
-  par.PAR_VAL[10] = 0.25;
+  par.PAR_EST[SLOT_TAU1] = par.PAR_EST[SLOT_TAU2] = 0;
+  par.PAR_VAL[SLOT_TAU1] = 0.75;
+  par.PAR_VAL[SLOT_TAU2] = 0.5;
+  par.PAR_VAL[SLOT_TAU3] = 0.25;
   EXPECT_EQ(initial(), 1.0);
   EXPECT_EQ(m.TAU[1], 0.75);
   EXPECT_EQ(m.TRANS_MAJOR[18], 0.1875);

@@ -98,7 +98,7 @@ TEST(Models, OneStartMixedIsPedsegsRun) {
   Fitted fit(options({ModelKind::Mixed}, 1, false));
   const ModelResult& m = fit[ModelKind::Mixed];
   EXPECT_EQ(m.lnL, t->search.BEST_LH);
-  for (int i = 1; i <= NPAR_USED; ++i) EXPECT_EQ(m.estimate.PAR_VAL[i], t->par.PAR_VAL[i]) << i;
+  for (int i = 1; i <= NPAR_USED; ++i) EXPECT_EQ(m.estimate.value[i], t->par.PAR_VAL[i]) << i;
   // pedseg-models leaves pedseg's files alone.
   for (const char* f : {"par.err", "max.dat", "sigma.dat"}) EXPECT_FALSE(fs::exists(f)) << f;
 }
@@ -118,17 +118,42 @@ TEST(Models, StandardErrorsMatchProfileCurvature) {
   copy_example();
   Fitted fit(options({ModelKind::Polygenic}, 1, true));
   const ModelResult& r = fit[ModelKind::Polygenic];
-  for (int slot : {5, 11, 12}) {
-    ASSERT_TRUE(r.has_se[slot]) << slot;
+  for (int slot : {SLOT_MEAN1, SLOT_POLY_EFFECT, SLOT_RES_VAR}) {
+    ASSERT_TRUE(r.se[slot].has_value()) << slot;
     // The mean of the two sides cancels the skewness of ln L.
     double drops = 0.0;
     for (double side : {-1.0, 1.0}) {
-      ParamTable t = r.estimate;
-      t.PAR_VAL[slot] += side * r.se[slot];
-      t.PAR_EST[slot] = 0;
+      ParamVector t = r.estimate;
+      t.value[slot] += side * *r.se[slot];
+      t.est[slot] = 0;
       drops += r.lnL - maximise_model(*fit.fitter, ModelKind::Polygenic, t);
     }
     EXPECT_NEAR(drops / 2.0, 0.5, 0.03) << PARAM_NAME[slot];
+  }
+}
+
+// What each model makes of the example's par.inp, slot by slot: f free,
+// x fixed, l linked as par.inp links it, c constrained by the model.
+TEST(Models, DefinitionsOfTheExample) {
+  auto par = std::make_unique<ParamTable>();
+  par->NPAR = NPAR_USED;
+  InputFile file = open_input((EXAMPLES / "par.inp").string());
+  READ_PARAMETERS(file, *par);
+  const std::pair<ModelKind, std::string> rows[] = {
+      {ModelKind::Sporadic, "xflcfccxxxxf"},      {ModelKind::Polygenic, "xflcfccxxxff"},
+      {ModelKind::Major, "fflffffxxxxf"},         {ModelKind::Mixed, "fflffffxxxff"},
+      {ModelKind::Environmental, "fflffffcccff"}, {ModelKind::General, "fflfffffffff"}};
+  const char codes[] = "fxlc";  // in the order of ParamStatus
+  for (const auto& [kind, expected] : rows) {
+    const ParamVector t = model_params(kind, slot_params(*par));
+    std::string got;
+    for (int i = 1; i <= t.size(); ++i) {
+      got += codes[static_cast<int>(param_status(t, i))];
+      if (is_free(t, i)) {
+        EXPECT_NE(t.step[i], 0.0) << model_name(kind) << " " << t.name[i];
+      }
+    }
+    EXPECT_EQ(got, expected) << model_name(kind);
   }
 }
 
@@ -192,12 +217,12 @@ TEST(Models, ProfileAboveTheMaximumRefits) {
   ModelResult& m = *fit.run.find(ModelKind::Mixed);
   const double best = m.lnL;
   // A point of the model away from its maximum, taken for the estimate.
-  m.estimate.PAR_VAL[1] = 0.5 * (m.estimate.PAR_VAL[1] + m.estimate.PAR_HIGH[1]);
-  ParamTable probe = m.estimate;
+  m.estimate.value[SLOT_Q] = 0.5 * (m.estimate.value[SLOT_Q] + m.estimate.high[SLOT_Q]);
+  ParamVector probe = m.estimate;
   m.lnL = fit.fitter->evaluate(probe, model_rule(ModelKind::Mixed));
   ASSERT_LT(m.lnL, best - 1.0);
   ExtrasOptions extras;
-  extras.profiles = {1};
+  extras.profiles = {SLOT_Q};
   std::vector<std::string> warnings;
   const auto profiles =
       run_profiles(fit.run, *fit.sample, *fit.fitter, options({ModelKind::Mixed}, 1, false),
@@ -210,8 +235,8 @@ TEST(Models, ProfileAboveTheMaximumRefits) {
   EXPECT_FALSE(profiles[0].missed_maximum);
   for (double l : profiles[0].lnl) EXPECT_LE(l, m.lnL);
   ASSERT_EQ(fit.run.intervals.size(), 1u);
-  EXPECT_LT(fit.run.intervals[0].low, m.estimate.PAR_VAL[1]);
-  EXPECT_GT(fit.run.intervals[0].high, m.estimate.PAR_VAL[1]);
+  EXPECT_LT(fit.run.intervals[0].low, m.estimate.value[SLOT_Q]);
+  EXPECT_GT(fit.run.intervals[0].high, m.estimate.value[SLOT_Q]);
 }
 
 // The program's text on its two streams and its exit status.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "driver/example_par.h"
+#include "params/param_vector.h"
 #include "params/params.h"
 
 namespace pedseg {
@@ -115,6 +116,56 @@ TEST(ReadParameters, MalformedFiles) {
   EXPECT_EQ(error_reading(cut + "12 1 4.0 0.5"),
             "par.inp: the file ends inside parameter 12, after 4 items");
   EXPECT_EQ(error_reading(""), "par.inp: the file ends before trait file name");
+}
+
+TEST(ReadParameters, SlotDescriptions) {
+  const char* const expected[] = {
+      "frequency q",        "spike probability of genotype 1", "spike probability of genotype 2",
+      "spike probability of genotype 3", "mean of genotype 1", "mean of genotype 2",
+      "mean of genotype 3", "transmission probability tau1",  "transmission probability tau2",
+      "transmission probability tau3",   "polygenic effect",  "residual variance",
+      "parameter 13"};
+  for (int i = 1; i <= NPAR_USED + 1; ++i) EXPECT_EQ(param_description(i), expected[i - 1]) << i;
+}
+
+// The slots as entries of a vector and back; an entry's status from its flag,
+// its link and who made the link.
+TEST(ParamVector, SlotsAndStatuses) {
+  auto par = read(EXAMPLE);
+  ParamVector v = slot_params(*par);
+  ASSERT_EQ(v.size(), NPAR_USED);
+  EXPECT_EQ(v.name[SLOT_RES_VAR], std::string("residual_variance"));
+  ParamTable back;
+  slots_to_table(v, back);
+  std::memcpy(back.TRAIT_FILE_NAME, par->TRAIT_FILE_NAME, NAME_WIDTH);  // not a slot
+  expect_same(back, *par);
+
+  const std::pair<int32_t, ParamStatus> as_read[] = {{SLOT_Q, ParamStatus::Free},
+                                                      {SLOT_SPIKE1, ParamStatus::Fixed},
+                                                      {SLOT_MEAN3, ParamStatus::Linked}};
+  for (auto [i, status] : as_read) EXPECT_EQ(param_status(v, i), status) << v.name[i];
+  link_param(v, SLOT_MEAN3, SLOT_MEAN2);  // where par.inp links it: still linked
+  link_param(v, SLOT_MEAN2, SLOT_MEAN1);
+  EXPECT_EQ(param_status(v, SLOT_MEAN3), ParamStatus::Linked);
+  EXPECT_EQ(param_status(v, SLOT_MEAN2), ParamStatus::Constrained);
+  EXPECT_EQ(v.est[SLOT_MEAN2], 0);
+  free_param(v, SLOT_MEAN2);
+  EXPECT_EQ(param_status(v, SLOT_MEAN2), ParamStatus::Free);
+  fix_param(v, SLOT_MEAN3, 2.5);
+  EXPECT_EQ(param_status(v, SLOT_MEAN3), ParamStatus::Fixed);
+  EXPECT_EQ(v.value[SLOT_MEAN3], 2.5);
+
+  // The mapping's changes come back; entries beyond the slots keep theirs.
+  const int32_t extra = add_param(v, "extra", 1.5, 0.1, 0.0, 2.0, 1);
+  EXPECT_EQ(extra, NPAR_USED + 1);
+  slots_to_table(v, back);
+  back.PAR_VAL[SLOT_MEAN3] = 7.0;
+  back.PAR_EST[SLOT_Q] = 0;
+  slots_from_table(back, v);
+  EXPECT_EQ(v.value[SLOT_MEAN3], 7.0);
+  EXPECT_EQ(v.est[SLOT_Q], 0);
+  EXPECT_EQ(v.value[extra], 1.5);
+  EXPECT_EQ(param_status(v, extra), ParamStatus::Free);
 }
 
 }  // namespace

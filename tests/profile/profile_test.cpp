@@ -16,17 +16,10 @@ double objective(double a, double b) {
   return TOP - 0.5 * (x * x - 2.0 * RHO * x * y + y * y) / (1.0 - RHO * RHO);
 }
 
-pedseg::ParamTable table_at_estimate() {
-  pedseg::ParamTable t;
-  t.NPAR = 2;
-  for (int i = 1; i <= 2; ++i) {
-    t.PAR_LINK[i] = i;
-    t.PAR_EST[i] = 1;
-    t.PAR_LOW[i] = -5.0;
-    t.PAR_HIGH[i] = 5.0;
-  }
-  t.PAR_VAL[1] = 1.0;
-  t.PAR_VAL[2] = 2.0;
+pedseg::ParamVector table_at_estimate() {
+  pedseg::ParamVector t;
+  pedseg::add_param(t, "a", 1.0, 0.0, -5.0, 5.0, 1);
+  pedseg::add_param(t, "b", 2.0, 0.0, -5.0, 5.0, 1);
   return t;
 }
 
@@ -34,14 +27,14 @@ TEST(Profile, QuadraticProfileAndInterval) {
   // Each call must start from the previous point's maximum on its side.
   double last_b[2] = {2.0, 2.0};
   int cold_starts = 0, calls = 0;
-  pedseg::ProfileMaximiser maximise = [&](pedseg::ParamTable& t) {
-    EXPECT_EQ(t.PAR_EST[1], 0);
-    const int side = t.PAR_VAL[1] < 1.0 ? 0 : 1;
-    if (t.PAR_VAL[2] != last_b[side]) ++cold_starts;
+  pedseg::ProfileMaximiser maximise = [&](pedseg::ParamVector& t) {
+    EXPECT_EQ(t.est[1], 0);
+    const int side = t.value[1] < 1.0 ? 0 : 1;
+    if (t.value[2] != last_b[side]) ++cold_starts;
     ++calls;
-    t.PAR_VAL[2] = 2.0 + RHO * (t.PAR_VAL[1] - 1.0);
-    last_b[side] = t.PAR_VAL[2];
-    return objective(t.PAR_VAL[1], t.PAR_VAL[2]);
+    t.value[2] = 2.0 + RHO * (t.value[1] - 1.0);
+    last_b[side] = t.value[2];
+    return objective(t.value[1], t.value[2]);
   };
   const pedseg::ProfileResult r = pedseg::profile_parameter(1, table_at_estimate(), TOP, maximise);
   EXPECT_EQ(cold_starts, 0);
@@ -74,21 +67,21 @@ TEST(Profile, QuadraticProfileAndInterval) {
 // walk says so and hands back the better point; an interval that does not
 // close inside the bounds is open there.
 TEST(Profile, MissedMaximumAndOpenInterval) {
-  pedseg::ProfileMaximiser maximise = [&](pedseg::ParamTable& t) {
-    t.PAR_VAL[2] = 2.0 + RHO * (t.PAR_VAL[1] - 1.0);
-    return objective(t.PAR_VAL[1], t.PAR_VAL[2]);
+  pedseg::ProfileMaximiser maximise = [&](pedseg::ParamVector& t) {
+    t.value[2] = 2.0 + RHO * (t.value[1] - 1.0);
+    return objective(t.value[1], t.value[2]);
   };
-  pedseg::ParamTable short_of_it = table_at_estimate();
-  short_of_it.PAR_VAL[1] = 0.0;
+  pedseg::ParamVector short_of_it = table_at_estimate();
+  short_of_it.value[1] = 0.0;
   const double reported = objective(0.0, 2.0 - RHO);
   const pedseg::ProfileResult r = pedseg::profile_parameter(1, short_of_it, reported, maximise);
   EXPECT_TRUE(r.missed_maximum);
   EXPECT_GT(r.better_lnl, reported + pedseg::PROFILE_EXCESS_TOL);
-  EXPECT_GT(r.better.PAR_VAL[1], 0.0);
-  EXPECT_EQ(r.better.PAR_EST[1], 1);
+  EXPECT_GT(r.better.value[1], 0.0);
+  EXPECT_EQ(r.better.est[1], 1);
 
-  pedseg::ParamTable narrow = table_at_estimate();
-  narrow.PAR_HIGH[1] = 2.0;
+  pedseg::ParamVector narrow = table_at_estimate();
+  narrow.high[1] = 2.0;
   const pedseg::ProfileResult n = pedseg::profile_parameter(1, narrow, TOP, maximise);
   EXPECT_FALSE(n.low_open);
   EXPECT_TRUE(n.high_open);
