@@ -1,5 +1,8 @@
 // The models of the table: their names, their parameters from the user's,
 // their transmission rules and how they nest.
+#include <algorithm>
+#include <cmath>
+
 #include "models/models.h"
 
 namespace pedseg {
@@ -36,6 +39,33 @@ void free_with_step(ParamVector& t, int32_t i) {
   if (t.step[i] == 0.0) t.step[i] = FREED_STEP_SHARE * (t.high[i] - t.low[i]);
 }
 
+// The polygenic effect's sign is not identified (classes k and 8 - k swap):
+// its magnitude is estimated, within the magnitudes par.inp's bounds allow.
+void magnitude_only(ParamVector& t, int32_t i) {
+  const double lo = t.low[i], hi = t.high[i];
+  t.low[i] = lo <= 0.0 && hi >= 0.0 ? 0.0 : std::min(std::fabs(lo), std::fabs(hi));
+  t.high[i] = std::max(std::fabs(lo), std::fabs(hi));
+  t.value[i] = std::fabs(t.value[i]);
+}
+
+// The partner of each slot under the relabelling of the genotypes, and
+// whether its value becomes 1 minus the partner's (q and the taus) rather
+// than the partner's.
+int32_t mirror_slot(int32_t i) {
+  switch (i) {
+    case SLOT_SPIKE1: return SLOT_SPIKE3;
+    case SLOT_SPIKE3: return SLOT_SPIKE1;
+    case SLOT_MEAN1: return SLOT_MEAN3;
+    case SLOT_MEAN3: return SLOT_MEAN1;
+    case SLOT_TAU1: return SLOT_TAU3;
+    case SLOT_TAU3: return SLOT_TAU1;
+    default: return i;
+  }
+}
+bool mirror_complements(int32_t i) {
+  return i == SLOT_Q || i == SLOT_TAU1 || i == SLOT_TAU2 || i == SLOT_TAU3;
+}
+
 }  // namespace
 
 const char* model_name(ModelKind kind) { return MODEL_NAMES[static_cast<int>(kind)]; }
@@ -57,8 +87,9 @@ ParamVector model_params(ModelKind kind, const ParamVector& user) {
   // when par.inp holds it, so that the models without it are nested.
   if (kind == ModelKind::Sporadic || kind == ModelKind::Major) {
     fix_param(t, SLOT_POLY_EFFECT, 0.0);
-  } else if (!is_free(t, SLOT_POLY_EFFECT)) {
-    free_with_step(t, SLOT_POLY_EFFECT);
+  } else {
+    if (!is_free(t, SLOT_POLY_EFFECT)) free_with_step(t, SLOT_POLY_EFFECT);
+    magnitude_only(t, SLOT_POLY_EFFECT);
   }
   for (int32_t g = 1; g <= 3; ++g) {
     if (kind == ModelKind::Environmental) {
@@ -70,6 +101,38 @@ ParamVector model_params(ModelKind kind, const ParamVector& user) {
     }
   }
   return t;
+}
+
+bool has_gene(ModelKind kind) { return !no_gene(kind); }
+
+bool mirror_point(const ParamVector& t, ParamVector& m) {
+  if (t.size() < NPAR_USED) return false;
+  m = t;
+  for (int32_t i = 1; i <= t.size(); ++i) {
+    const int32_t j = i <= NPAR_USED ? mirror_slot(i) : i;
+    const bool own = t.link[i] == i;
+    if (own != (t.link[j] == j) || (t.est[i] != 0) != (t.est[j] != 0)) return false;
+    if (!own) {
+      const int32_t target = t.link[i];
+      if (target < 1 || target > t.size() || target > NPAR_USED) return false;
+      if (t.link[j] != mirror_slot(target) || mirror_complements(i) != mirror_complements(target))
+        return false;
+    }
+    const bool complement = i <= NPAR_USED && mirror_complements(i);
+    const double v = complement ? 1.0 - t.value[j] : t.value[j];
+    if (own && t.est[i] == 0 && v != t.value[i]) return false;  // a fixed value
+    if (own && t.est[i] != 0 && !(v > t.low[i] && v < t.high[i])) return false;
+    m.value[i] = v;
+  }
+  return true;
+}
+
+bool label_genotypes(ParamVector& point) {
+  if (point.size() < NPAR_USED || !(point.value[SLOT_MEAN1] < point.value[SLOT_MEAN3])) return true;
+  ParamVector m;
+  if (!mirror_point(point, m)) return false;
+  point = m;
+  return true;
 }
 
 TransRule model_rule(ModelKind kind) {
