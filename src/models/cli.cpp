@@ -64,8 +64,11 @@ void declare_options(CLI::App& app, Settings& s) {
                    s.models.models = chosen;
                    return std::string();
                  });
-  cli::add_value(app, "--starts", "N", "starts per model (default 3)",
-                 cli::number_in(s.models.starts, 1, 100, "a number from 1 to 100"));
+  cli::add_value(app, "--starts", "N",
+                 "quasi-random starts per model at most, after the structured ones (default " +
+                     std::to_string(DEFAULT_RANDOM_STARTS) +
+                     "; they stop once two of them reach the best maximum)",
+                 cli::number_in(s.models.starts, 0, 1000, "a number from 0 to 1000"));
   app.add_flag_callback("--no-se", [&s] { s.models.standard_errors = false; },
                         "skip the standard errors");
   cli::add_value(app, "--posteriors", "MODEL",

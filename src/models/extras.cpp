@@ -54,7 +54,7 @@ std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& samp
       // Each search of the profile explores with the model's own steps.
       const ProfileMaximiser maximise = [&](ParamVector& t) {
         t.step = estimate.step;
-        return maximise_model(fitter, kind, t);
+        return maximise_model(fitter, sample, kind, t);
       };
       ProfileResult p = profile_parameter(entry, estimate, max_lnl, maximise);
       if (progress)

@@ -1,5 +1,6 @@
 #include "models/fit.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -87,7 +88,8 @@ bool Fitter::quantities(ParamVector point, TransRule rule, ModelQuantities& mode
   return set_model(point, rule, model, nullptr);
 }
 
-SearchRun Fitter::search(ParamVector& point, TransRule rule, const FitProgress& progress) {
+SearchRun Fitter::search(ParamVector& point, TransRule rule, const FitProgress& progress,
+                         const SearchSettings& search_settings) {
   SearchRun run;
   const double initial = evaluate_initial(point, rule, run.messages);
   if (impossible_lh(initial)) {
@@ -104,9 +106,9 @@ SearchRun Fitter::search(ParamVector& point, TransRule rule, const FitProgress& 
     if (progress) progress(count, best);
     return ll;
   };
-  SearchSettings settings;
+  SearchSettings settings = search_settings;
 #ifdef PEDSEG_FUZZ_MAXIT
-  settings.max_iterations = PEDSEG_FUZZ_MAXIT;
+  settings.max_iterations = std::min(settings.max_iterations, PEDSEG_FUZZ_MAXIT);
 #endif
   const SearchResults results = direct_search(search_view(point), settings, objective);
   run.lnL = results.BEST_LH;

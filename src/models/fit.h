@@ -13,6 +13,7 @@
 #include "likelihood/likelihood.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"
+#include "search/search.h"
 
 namespace pedseg {
 
@@ -71,8 +72,10 @@ class Fitter {
   double evaluate_initial(ParamVector& point, TransRule rule, std::string& messages);
 
   // pedseg's whole search: the initial evaluation, then the direct search
-  // with pedseg's settings over every entry.  `point` ends at the estimate.
-  SearchRun search(ParamVector& point, TransRule rule, const FitProgress& progress = {});
+  // with pedseg's settings (or `settings`) over every entry.  `point` ends
+  // at the estimate.
+  SearchRun search(ParamVector& point, TransRule rule, const FitProgress& progress = {},
+                   const SearchSettings& settings = {});
 
   // The model quantities at a point (search mapping); false when the mapping
   // rejects it.

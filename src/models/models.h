@@ -1,6 +1,7 @@
 // The standard table of nested segregation models: their definitions from
-// the user's par.inp, the fits with several starts, the order that nesting
-// imposes on the ln LH, standard errors and the likelihood-ratio tests.
+// the user's par.inp, the fits from many starts to their best local maxima,
+// the order that nesting imposes on the ln LH, standard errors, derived
+// estimates and the likelihood-ratio tests.
 #pragma once
 
 #include <cstdint>
@@ -25,31 +26,69 @@ std::optional<ModelKind> model_from_name(const std::string& name);
 
 // The parameters a model starts from: the user's (par.inp's, slot_params)
 // with what defines the model changed (links, fixed values, freed
-// transmission probabilities).
+// transmission probabilities, the polygenic effect's bounds cut at 0).
 ParamVector model_params(ModelKind kind, const ParamVector& user);
 TransRule model_rule(ModelKind kind);
+// The model has a major gene (q, three genotype means).
+bool has_gene(ModelKind kind);
 // Every model whose points are points of `kind` (directly or not).
 std::vector<ModelKind> nested_in(ModelKind kind);
 // The model `kind` is tested against, if any.
 std::optional<ModelKind> test_model(ModelKind kind);
 
+// The mirrored labelling of a point of a model with a gene: (1 - q, mean3,
+// mean2, mean1, spikes 3-1, 1 - tau3, 1 - tau2, 1 - tau1); false when the
+// mirror is not a point of the model (par.inp's links or fixed values are
+// not symmetric, or a mirrored value lies outside its bounds).
+bool mirror_point(const ParamVector& point, ParamVector& mirrored);
+// The reported labelling: genotype 1 carries the higher mean (q is the
+// frequency of the allele that raises the trait).  Mirrors `point` when it
+// has the other and the mirror is a point of the model; returns false when
+// it has the other and cannot be mirrored.
+bool label_genotypes(ParamVector& point);
+
+// A statistic at or below this is 0 (p = 1): the two maxima are the same.
+inline constexpr double CHISQ_ZERO = 1.0E-6;
 // p-values of the reference distributions (upper tails).
 double p_chisq(double x, double df);
 // Mixture of chi-squares: weights[d] for d degrees of freedom (d = 0 is the
 // point mass at 0).
 double p_chisq_mixture(double x, const std::vector<double>& weights);
 
+// One local maximum of a model, in the reported labelling.
+struct Optimum {
+  ParamVector point;
+  double lnL = LH_SENTINEL;
+  double gradient_norm = 0.0;  // at `point`, on the scale of the finish
+};
+
+// A quantity computed from the estimates, with its standard error by the
+// delta method where the covariance exists.
+struct DerivedEstimate {
+  std::string name;
+  double value = 0.0;
+  std::optional<double> se;
+};
+
 struct ModelResult {
   ModelKind kind = ModelKind::Mixed;
   bool fitted = false;         // some start reached a possible point
   ParamVector estimate;        // the parameters at the estimate (links applied)
   double lnL = LH_SENTINEL;
+  double gradient_norm = 0.0;  // at the estimate, on the scale of the finish
   int32_t n_free = 0;
-  int32_t starts = 0;           // distinct starts searched
+  int32_t starts = 0;           // starts carried to a local maximum
   int32_t starts_agreeing = 0;  // within STARTS_AGREE of the best
+  int32_t evaluations = 0;      // of ln L by the fit (standard errors excluded)
+  // Distinct local maxima found (more than STARTS_AGREE apart in ln L), best
+  // first: optima[0] is the estimate.
+  std::vector<Optimum> optima;
   // Of each entry of the estimate (element 0 unused), once fitted.
   std::vector<ParamStatus> status;
   std::vector<std::optional<double>> se;
+  // polygenic_variance and polygenic_heritability (models with a polygenic
+  // effect), major_gene_variance_share and dominance (models with a gene).
+  std::vector<DerivedEstimate> derived;
   // The test against test_model(kind), when both were fitted.
   bool tested = false;
   ModelKind against = ModelKind::General;
@@ -63,9 +102,12 @@ struct ModelResult {
 
 inline constexpr double STARTS_AGREE = 0.01;  // ln LH units
 
+// Quasi-random starts a model adds to its structured ones, at most.
+inline constexpr int32_t DEFAULT_RANDOM_STARTS = 10;
+
 struct ModelsOptions {
   std::vector<ModelKind> models{std::begin(ALL_MODELS), std::end(ALL_MODELS)};
-  int32_t starts = 3;
+  int32_t starts = DEFAULT_RANDOM_STARTS;  // quasi-random starts per model, at most
   bool standard_errors = true;
 };
 
@@ -86,12 +128,16 @@ struct ProfileInterval {
 
 struct ModelsRun {
   std::vector<ModelResult> results;  // the chosen models in the order of ALL_MODELS
+  // The models fitted only because a chosen one contains them (their
+  // estimates are its starts), in the order of ALL_MODELS.
+  std::vector<ModelResult> nested;
   std::vector<ProfileInterval> intervals;  // in the order the profiles were asked for
   const ModelResult* find(ModelKind kind) const;
   ModelResult* find(ModelKind kind);
 };
 
-// Fits the chosen models; deterministic for given inputs.
+// Fits the chosen models and every model nested in them; deterministic for
+// given inputs, and each model's row the same whichever others are chosen.
 ModelsRun run_models(const SampleTables& sample, Fitter& fitter, const ModelsOptions& options,
                      const ProgressLine& progress = {});
 
@@ -108,11 +154,15 @@ bool refit_model(ModelsRun& run, const SampleTables& sample, Fitter& fitter,
                  const ModelsOptions& options, ModelKind kind, const ParamVector& from,
                  const std::string& why, const ProgressLine& progress = {});
 
-// For profiles and figures: maximises the free parameters of `point` (a point
-// of model `kind`, for instance one with a parameter fixed) from the values
-// it holds, leaves the estimate in it and returns its ln LH (LH_SENTINEL when
-// the start is impossible).
-double maximise_model(Fitter& fitter, ModelKind kind, ParamVector& point);
+// Maximises model `kind` over the free entries of `point` (entries the caller
+// has fixed stay fixed at their values) with the model's own starts and
+// finish, plus `extra_starts` (points of the model, for instance the
+// neighbouring point of a profile and the model's other optima with the
+// caller's fixed entries set); leaves the best point in `point` (reported
+// labelling) and returns its ln L (LH_SENTINEL when no start is possible).
+// Deterministic.
+double maximise_model(Fitter& fitter, const SampleTables& sample, ModelKind kind,
+                      ParamVector& point, const std::vector<ParamVector>& extra_starts = {});
 
 // The model quantities of a model at a point of it (an estimate); false when
 // the point is impossible.
@@ -125,8 +175,13 @@ double derivative_step(const ParamVector& point, int32_t i);
 
 // Standard errors of the free entries of result.estimate, by its statuses
 // (fills the elements of se that run_models sized, and notes when there are
-// none).
+// none), and the derived estimates with theirs.
 void standard_errors(Fitter& fitter, ModelResult& result);
+
+// The derived estimates of result.estimate; `covariance` of the entries
+// `entries` (row-major), when there is one, gives their standard errors.
+void set_derived(ModelResult& result, const std::vector<int32_t>& entries,
+                 const std::vector<double>& covariance);
 
 // The two files and the console table.
 std::string models_tsv(const ModelsRun& run);

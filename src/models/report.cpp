@@ -23,6 +23,12 @@ std::string fixed(double v, int decimals) {
   return buf;
 }
 
+std::string short_real(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.3g", v);
+  return buf;
+}
+
 std::string p_text(double p) {
   char buf[64];
   std::snprintf(buf, sizeof buf, p < 1.0E-4 ? "%.2e" : "%.4f", p);
@@ -98,6 +104,35 @@ std::string intervals_block(const ModelsRun& run) {
   return s;
 }
 
+// A second maximum within this of the estimate (ln L units) is noted under
+// the console table.
+constexpr double CLOSE_SECOND = 2.0;
+
+// What sets a maximum apart: q, the genotype with the highest mean, and the
+// taus of the general model.
+std::string describe(ModelKind kind, const ParamVector& t) {
+  int32_t high = 1;
+  for (int32_t g = 2; g <= 3; ++g)
+    if (t.value[mean_slot(g)] > t.value[mean_slot(high)]) high = g;
+  std::string s = "q " + short_real(t.value[SLOT_Q]) + ", highest mean on genotype " +
+                  std::to_string(high) + " (" + short_real(t.value[mean_slot(high)]) + ")";
+  if (kind == ModelKind::General)
+    s += ", taus " + short_real(t.value[SLOT_TAU1]) + ", " + short_real(t.value[SLOT_TAU2]) +
+         ", " + short_real(t.value[SLOT_TAU3]);
+  return s;
+}
+
+// The note on a second maximum close to the estimate, or "".
+std::string second_note(const ModelResult& r) {
+  if (!r.fitted || r.optima.size() < 2 || r.optima[1].lnL < r.lnL - CLOSE_SECOND) return "";
+  std::string s = "another local maximum " + fixed(r.lnL - r.optima[1].lnL, 3) +
+                  " below the estimate in ln L";
+  if (has_gene(r.kind))
+    s += ": " + describe(r.kind, r.optima[1].point) + " (estimate: " +
+         describe(r.kind, r.estimate) + ")";
+  return s;
+}
+
 }  // namespace
 
 std::string lh_text(double v) { return fixed(v, 6); }
@@ -105,7 +140,7 @@ std::string lh_text(double v) { return fixed(v, 6); }
 std::string models_tsv(const ModelsRun& run) {
   std::string s;
   add_row(s, {"model", "lnL", "n_free", "AIC", "test_against", "df", "chisq", "p", "starts",
-              "starts_agreeing", "note"});
+              "starts_agreeing", "optima", "second_lnL", "gradient_norm", "note"});
   for (const ModelResult& r : run.results) {
     std::vector<std::string> row{model_name(r.kind)};
     if (r.fitted) {
@@ -121,7 +156,9 @@ std::string models_tsv(const ModelsRun& run) {
       row.insert(row.end(), {"", "", "", ""});
     }
     row.insert(row.end(), {std::to_string(r.starts), std::to_string(r.starts_agreeing),
-                           joined_notes(r)});
+                           std::to_string(r.optima.size()),
+                           r.optima.size() > 1 ? real17(r.optima[1].lnL) : "",
+                           r.fitted ? real17(r.gradient_norm) : "", joined_notes(r)});
     add_row(s, row);
   }
   return s;
@@ -134,10 +171,18 @@ std::string estimates_tsv(const ModelsRun& run) {
     if (!r.fitted) continue;
     for (int32_t i = 1; i <= r.estimate.size(); ++i) {
       const ProfileInterval* v = find_interval(run, r.kind, i);
+      if (i == SLOT_Q && !has_gene(r.kind)) {
+        add_row(s, {model_name(r.kind), std::to_string(i), r.estimate.name[i], "", "",
+                    "not_in_model", "", ""});
+        continue;
+      }
       add_row(s, {model_name(r.kind), std::to_string(i), r.estimate.name[i],
                   real17(r.estimate.value[i]), r.se[i] ? real17(*r.se[i]) : "",
                   status_name(r.status[i]), v ? real17(v->low) : "", v ? real17(v->high) : ""});
     }
+    for (const DerivedEstimate& d : r.derived)
+      add_row(s, {model_name(r.kind), "", d.name, real17(d.value), d.se ? real17(*d.se) : "",
+                  "derived", "", ""});
   }
   return s;
 }
@@ -165,7 +210,10 @@ std::string console_table(const ModelsRun& run) {
     }
     row.push_back(std::to_string(r.starts_agreeing) + "/" + std::to_string(r.starts));
     rows.push_back(row);
-    for (const std::string& n : all_notes(r)) notes += "  " + std::string(model_name(r.kind)) + ": " + n + "\n";
+    std::vector<std::string> lines = all_notes(r);
+    const std::string second = second_note(r);
+    if (!second.empty()) lines.push_back(second);
+    for (const std::string& n : lines) notes += "  " + std::string(model_name(r.kind)) + ": " + n + "\n";
   }
   std::string s = aligned(rows, "", {0, 4});  // names and the test left-aligned
   if (!notes.empty()) s += "\nNotes:\n" + notes;

@@ -26,12 +26,17 @@ double derivative_step(const ParamVector& point, int32_t i) {
 
 void standard_errors(Fitter& fitter, ModelResult& r) {
   if (!r.fitted) return;
+  set_derived(r, {}, {});
   const TransRule rule = model_rule(r.kind);
   std::vector<int32_t> entries;
   ParamVector base = r.estimate;
+  bool held = false;
   for (int32_t i = 1; i <= base.size(); ++i) {
     if (r.status[i] == ParamStatus::Free) entries.push_back(i);
-    if (r.status[i] == ParamStatus::AtBound) base.est[i] = 0;  // held at the estimate
+    if (r.status[i] == ParamStatus::AtBound) {
+      base.est[i] = 0;  // held at the estimate
+      held = true;
+    }
   }
   const int n = static_cast<int>(entries.size());
   if (n == 0) return;
@@ -89,6 +94,13 @@ void standard_errors(Fitter& fitter, ModelResult& r) {
   }
   const Eigen::MatrixXd cov = llt.solve(Eigen::MatrixXd::Identity(n, n));
   for (int a = 0; a < n; ++a) r.se[entries[a]] = std::sqrt(cov(a, a));
+  if (held)
+    r.notes.push_back("standard errors with the at-bound parameters held at their estimates "
+                      "(they understate the uncertainty)");
+  std::vector<double> covariance(static_cast<size_t>(n) * n);
+  for (int a = 0; a < n; ++a)
+    for (int b = 0; b < n; ++b) covariance[static_cast<size_t>(a) * n + b] = cov(a, b);
+  set_derived(r, entries, covariance);
   // Linked and constrained entries share their target's error.
   for (int32_t i = 1; i <= r.estimate.size(); ++i) {
     const int32_t j = r.estimate.link[i];

@@ -1,5 +1,7 @@
-// The model comparison: pedseg's own run as the one-start mixed fit, the
-// order nesting imposes, standard errors against profile likelihoods, the
+// The model comparison: pedseg's own search as the screen of every start,
+// the best known maxima of the example whichever models are chosen, the
+// order nesting imposes, one labelling of the genotypes, standard errors and
+// derived estimates against closed forms and profile likelihoods, the
 // reference distributions, and the verdict on a simulated major gene.
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@
 #include "models/cli.h"
 #include "models/extras.h"
 #include "models/models.h"
+#include "models/starts.h"
 #include "plot/xml_check.h"
 #include "tools/ped2iway.h"
 #include "tools/pedsim.h"
@@ -85,6 +88,8 @@ void expect_nesting(const Fitted& f) {
   }
 }
 
+// The screen of every start is pedseg's search: on par.inp's own vector (the
+// example's par.inp is the mixed model) it is pedseg's run, bit for bit.
 TEST(Models, OneStartMixedIsPedsegsRun) {
   ScratchDir scratch("pedseg");
   copy_example();
@@ -95,19 +100,86 @@ TEST(Models, OneStartMixedIsPedsegsRun) {
   run_analysis(*t, con, diag);
   for (const char* f : {"par.err", "max.dat", "sigma.dat"}) fs::remove(f);
 
-  Fitted fit(options({ModelKind::Mixed}, 1, false));
-  const ModelResult& m = fit[ModelKind::Mixed];
-  EXPECT_EQ(m.lnL, t->search.BEST_LH);
-  for (int i = 1; i <= NPAR_USED; ++i) EXPECT_EQ(m.estimate.value[i], t->par.PAR_VAL[i]) << i;
+  Fitted fit(options({ModelKind::Sporadic}, 0, false));
+  ParamVector v = slot_params(fit.sample->par);
+  const SearchRun run = fit.fitter->search(v, model_rule(ModelKind::Mixed));
+  EXPECT_EQ(run.lnL, t->search.BEST_LH);
+  EXPECT_EQ(run.evaluations, t->search.EVAL_COUNT);
+  for (int i = 1; i <= NPAR_USED; ++i) EXPECT_EQ(v.value[i], t->par.PAR_VAL[i]) << i;
   // pedseg-models leaves pedseg's files alone.
   for (const char* f : {"par.err", "max.dat", "sigma.dat"}) EXPECT_FALSE(fs::exists(f)) << f;
 }
 
+// The lines of a file of the run that belong to model `kind`.
+std::string rows_of(const std::string& text, ModelKind kind) {
+  std::istringstream in(text);
+  std::string rows;
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(std::string(model_name(kind)) + "\t", 0) == 0) rows += line + "\n";
+  return rows;
+}
+
+// The default table of the example: the order nesting imposes, and the
+// best maxima known (many starts of an independent maximiser) whichever
+// models are chosen: the rows of environmental and general are the same when
+// only those two are asked for, to the last digit.  Then the derived
+// estimates (below).
+void expect_derived(const Fitted& full);
+
 TEST(Models, NestingOrderOnTheExample) {
-  ScratchDir scratch("nesting");
+  ScratchDir scratch("example");
   copy_example();
-  Fitted fit(options({std::begin(ALL_MODELS), std::end(ALL_MODELS)}, 1, false));
-  expect_nesting(fit);
+  const Fitted full{ModelsOptions{}};
+  ModelsOptions two;
+  two.models = {ModelKind::Environmental, ModelKind::General};
+  const Fitted chosen(two);
+  expect_nesting(full);
+  EXPECT_LE(-2.0 * full[ModelKind::General].lnL, 1462.32);
+  EXPECT_LE(-2.0 * full[ModelKind::Environmental].lnL, 1470.01);
+  for (ModelKind k : {ModelKind::Environmental, ModelKind::General}) {
+    EXPECT_EQ(rows_of(models_tsv(full.run), k), rows_of(models_tsv(chosen.run), k));
+    EXPECT_EQ(rows_of(estimates_tsv(full.run), k), rows_of(estimates_tsv(chosen.run), k));
+  }
+  // Several maxima, the second reported apart from the best.
+  const ModelResult& g = full[ModelKind::General];
+  ASSERT_GE(g.optima.size(), 2u);
+  EXPECT_EQ(g.optima[0].lnL, g.lnL);
+  EXPECT_LT(g.optima[1].lnL, g.lnL - STARTS_AGREE);
+  EXPECT_LT(g.gradient_norm, 1e-3);
+  expect_derived(full);
+}
+
+// The derived estimates against their definitions at the estimate, and the
+// polygenic variance's standard error against the delta method on the
+// polygenic effect alone; q has no estimate without a gene.
+void expect_derived(const Fitted& full) {
+  for (ModelKind k : {ModelKind::Polygenic, ModelKind::Mixed}) {
+    const ModelResult& r = full[k];
+    std::map<std::string, DerivedEstimate> d;
+    for (const DerivedEstimate& e : r.derived) d[e.name] = e;
+    const double b = r.estimate.value[SLOT_POLY_EFFECT], v = r.estimate.value[SLOT_RES_VAR];
+    EXPECT_GE(b, 0.0);
+    EXPECT_DOUBLE_EQ(d["polygenic_variance"].value, 1.5 * b * b);
+    EXPECT_DOUBLE_EQ(d["polygenic_heritability"].value, 1.5 * b * b / (1.5 * b * b + v));
+    if (r.status[SLOT_POLY_EFFECT] == ParamStatus::Free) {
+      ASSERT_TRUE(d["polygenic_variance"].se && r.se[SLOT_POLY_EFFECT]) << model_name(k);
+      EXPECT_NEAR(*d["polygenic_variance"].se, 3.0 * b * *r.se[SLOT_POLY_EFFECT], 1e-6);
+    }
+    if (k == ModelKind::Mixed) {
+      const ParamVector& t = r.estimate;
+      const double q = t.value[SLOT_Q];
+      const double f[3] = {q * q, 2 * q * (1 - q), (1 - q) * (1 - q)};
+      const double m[3] = {t.value[SLOT_MEAN1], t.value[SLOT_MEAN2], t.value[SLOT_MEAN3]};
+      const double mean = f[0] * m[0] + f[1] * m[1] + f[2] * m[2];
+      double g = 0.0;
+      for (int i = 0; i < 3; ++i) g += f[i] * (m[i] - mean) * (m[i] - mean);
+      EXPECT_NEAR(d["major_gene_variance_share"].value, g / (g + 1.5 * b * b + v), 1e-12);
+      EXPECT_NEAR(d["dominance"].value, (m[1] - m[2]) / (m[0] - m[2]), 1e-12);
+    }
+  }
+  const std::string est = estimates_tsv(full.run);
+  EXPECT_NE(est.find("sporadic\t1\tq\t\t\tnot_in_model\t\t\n"), std::string::npos);
+  EXPECT_NE(est.find("polygenic\t1\tq\t\t\tnot_in_model\t\t\n"), std::string::npos);
 }
 
 // ln L maximised over the other parameters falls by about 0.5 when one
@@ -126,7 +198,7 @@ TEST(Models, StandardErrorsMatchProfileCurvature) {
       ParamVector t = r.estimate;
       t.value[slot] += side * *r.se[slot];
       t.est[slot] = 0;
-      drops += r.lnL - maximise_model(*fit.fitter, ModelKind::Polygenic, t);
+      drops += r.lnL - maximise_model(*fit.fitter, *fit.sample, ModelKind::Polygenic, t);
     }
     EXPECT_NEAR(drops / 2.0, 0.5, 0.03) << PARAM_NAME[slot];
   }
@@ -154,6 +226,11 @@ TEST(Models, DefinitionsOfTheExample) {
       }
     }
     EXPECT_EQ(got, expected) << model_name(kind);
+    // The polygenic effect's magnitude: par.inp's bounds -2, 2 cut at 0.
+    if (is_free(t, SLOT_POLY_EFFECT)) {
+      EXPECT_EQ(t.low[SLOT_POLY_EFFECT], 0.0);
+      EXPECT_EQ(t.high[SLOT_POLY_EFFECT], 2.0);
+    }
   }
 }
 
@@ -175,9 +252,97 @@ TEST(Models, ReferenceDistributionsAtKnownPoints) {
       {x, {0.0, 0.25, 0.5, 0.25}, 0.25 * q1 + 0.5 * q2 + 0.25 * q3},
       {0.0, {0.5, 0.5}, 1.0},
       {0.0, {0.0, 0.25, 0.5, 0.25}, 1.0},
+      // A statistic at rounding level is 0: the same maximum twice.
+      {1e-9, {0.5, 0.5}, 1.0},
+      {1e-9, {0.0, 1.0}, 1.0},
   };
   for (const Row& r : rows) EXPECT_NEAR(p_chisq_mixture(r.x, r.weights), r.p, 1e-12) << r.x;
   EXPECT_NEAR(p_chisq(3.841458820694124, 1), 0.05, 1e-12);
+}
+
+// The sample of `pedsim --families 60 --children 1-4 --seed 13` (no spike
+// values: par.inp's constraints are symmetric under relabelling).
+void simulate_seed13() {
+  std::string out, err;
+  ASSERT_EQ(tools::run_pedsim({"--families", "60", "--children", "1-4", "--seed", "13", "--out",
+                               "ped.txt"},
+                              out, err),
+            0)
+      << err;
+  ASSERT_EQ(tools::run_ped2iway({"ped.txt", "--par-template"}, out, err), 0) << err;
+}
+
+// The sporadic model has a closed-form maximum: the mean, the variance
+// (divisor n) of the measured values; every start ends there.
+TEST(Models, SporadicReachesItsClosedFormFromEveryStart) {
+  ScratchDir scratch("sporadic");
+  simulate_seed13();
+  Fitted fit(options({ModelKind::Sporadic}, DEFAULT_RANDOM_STARTS, false));
+  const PedigreeTables& ped = *fit.sample->ped;
+  double n = 0.0, sum = 0.0, ss = 0.0;
+  for (int32_t i = 1; i <= ped.PED_START[ped.NFAM + 1]; ++i)
+    if (!trait_missing(ped.TRAIT[i])) {
+      n += 1.0;
+      sum += ped.TRAIT[i];
+    }
+  const double mean = sum / n;
+  for (int32_t i = 1; i <= ped.PED_START[ped.NFAM + 1]; ++i)
+    if (!trait_missing(ped.TRAIT[i])) ss += (ped.TRAIT[i] - mean) * (ped.TRAIT[i] - mean);
+  const double var = ss / n;
+  const double lnl = -0.5 * n - 0.5 * n * std::log(var * TWO_PI_S);
+  const ModelResult& r = fit[ModelKind::Sporadic];
+  EXPECT_GE(r.starts, 3);
+  EXPECT_EQ(r.starts_agreeing, r.starts);
+  EXPECT_EQ(r.optima.size(), 1u);
+  EXPECT_NEAR(r.lnL, lnl, 1e-6);
+  EXPECT_NEAR(r.estimate.value[SLOT_MEAN1], mean, 1e-4 * std::fabs(mean));
+  EXPECT_NEAR(r.estimate.value[SLOT_RES_VAR], var, 1e-4 * var);
+}
+
+// The two labellings of the genotypes have the same likelihood (the taus'
+// relabelling too); the reported one gives genotype 1 the higher mean
+// whatever the starts, where par.inp's links allow it.
+TEST(Models, OneLabellingOfTheGenotypes) {
+  ScratchDir scratch("labels");
+  simulate_seed13();
+  Fitted few(options({ModelKind::Mixed}, 0, false));
+  Fitted many(options({ModelKind::Mixed}, 20, false));
+  for (const Fitted* f : {&few, &many}) {
+    const ModelResult& r = (*f)[ModelKind::Mixed];
+    EXPECT_GE(r.estimate.value[SLOT_MEAN1], r.estimate.value[SLOT_MEAN3]);
+    for (const std::string& note : r.notes) EXPECT_EQ(note.find("labelled as fitted"), std::string::npos);
+  }
+  const ModelResult& a = few[ModelKind::Mixed];
+  const ModelResult& b = many[ModelKind::Mixed];
+  if (std::fabs(a.lnL - b.lnL) < 1e-6) {
+    for (int i = 1; i <= NPAR_USED; ++i)
+      EXPECT_NEAR(a.estimate.value[i], b.estimate.value[i], 1e-4 * std::fabs(b.estimate.value[i]));
+  }
+
+  // A general point and its mirror.
+  ParamVector g = warm_start(model_params(ModelKind::General, slot_params(few.sample->par)),
+                             a.estimate);
+  g.value[SLOT_TAU1] = 0.9;
+  g.value[SLOT_TAU2] = 0.4;
+  g.value[SLOT_TAU3] = 0.2;
+  ParamVector m;
+  ASSERT_TRUE(mirror_point(g, m));
+  EXPECT_DOUBLE_EQ(m.value[SLOT_Q], 1.0 - g.value[SLOT_Q]);
+  EXPECT_EQ(m.value[SLOT_MEAN1], g.value[SLOT_MEAN3]);
+  EXPECT_DOUBLE_EQ(m.value[SLOT_TAU1], 0.8);
+  EXPECT_DOUBLE_EQ(m.value[SLOT_TAU2], 0.6);
+  for (ModelKind k : {ModelKind::Mixed, ModelKind::General}) {
+    ParamVector p = warm_start(model_params(k, slot_params(few.sample->par)), g);
+    ParamVector pm;
+    ASSERT_TRUE(mirror_point(p, pm));
+    const double l = few.fitter->evaluate(p, model_rule(k));
+    EXPECT_NEAR(few.fitter->evaluate(pm, model_rule(k)), l, 1e-9 * std::fabs(l)) << model_name(k);
+  }
+  // The example links spike2 to spike1: its mirror is not a point of the model.
+  ScratchDir example("labels_example");
+  copy_example();
+  Fitted ex(options({ModelKind::Sporadic}, 0, false));
+  EXPECT_FALSE(mirror_point(model_params(ModelKind::Mixed, slot_params(ex.sample->par)), m));
 }
 
 // A fixed-seed sample of 50 nuclear families with a Mendelian major gene.
