@@ -26,7 +26,7 @@ constexpr int PROGRESS_EVERY = 200;  // evaluations between progress lines
 // are always finished.
 constexpr int32_t SCREEN_ITERATIONS = 3;
 constexpr double INITIAL_MARGIN = 1000.0;
-constexpr double SCREEN_MARGIN = 10.0;
+constexpr double SCREEN_MARGIN = 5.0;
 // Quasi-random starts stop once this many of them reached the best maximum.
 constexpr int32_t RANDOM_AGREEING = 2;
 // The estimate: the first start, in the fixed order, within this of the
@@ -51,7 +51,7 @@ struct Maximisation {
   std::vector<Finished> finished;  // in the order of the starts
   int32_t screened = 0;
   int32_t evaluations = 0;
-  bool any_impossible = false;
+  bool first_impossible = false;  // the model's own point (par.inp's)
   // The estimate: finished[best], the first within SAME_MAXIMUM of the best.
   int32_t best = -1;
 };
@@ -133,7 +133,7 @@ class ModelFitter {
       r.notes.push_back("no start gave a possible point");
       return r;
     }
-    if (m.any_impossible) r.notes.push_back("some starts were impossible points");
+    if (m.first_impossible) r.notes.push_back("par.inp's starting point is impossible in this model");
     r.optima = distinct_optima(m);
     const Finished& f = m.finished[m.best];
     for (const Finished& g : m.finished) r.starts_agreeing += g.lnL >= f.lnL - STARTS_AGREE ? 1 : 0;
@@ -160,7 +160,7 @@ class ModelFitter {
       const double initial = fitter_.evaluate_initial(t, model_rule(kind), messages);
       ++m.screened;
       if (impossible_lh(initial)) {
-        m.any_impossible = true;
+        m.first_impossible = m.first_impossible || m.screened == 1;
         return;
       }
       if (!random && initial < top - INITIAL_MARGIN) return;
@@ -361,6 +361,11 @@ ModelsRun run_models(const SampleTables& sample, Fitter& fitter, const ModelsOpt
   const std::vector<ModelKind>& chosen = options.models;
   for (ModelKind k : needed_models(chosen)) {
     ModelResult r = mf.fit(k, all_results(run));
+    if (progress)
+      progress(std::string(model_name(k)) + ": " + std::to_string(r.starts) +
+               " starts carried to a maximum, " + std::to_string(r.starts_agreeing) +
+               " at the best, " + std::to_string(r.optima.size()) + " distinct maxima; " +
+               std::to_string(r.evaluations) + " evaluations");
     if (std::find(chosen.begin(), chosen.end(), k) != chosen.end()) {
       run.results.push_back(std::move(r));
     } else {

@@ -108,8 +108,8 @@ std::string intervals_block(const ModelsRun& run) {
 // the console table.
 constexpr double CLOSE_SECOND = 2.0;
 
-// What sets a maximum apart: q, the genotype with the highest mean, and the
-// taus of the general model.
+// What sets a maximum apart: q, the genotype with the highest mean, the taus
+// of the general model and the polygenic effect.
 std::string describe(ModelKind kind, const ParamVector& t) {
   int32_t high = 1;
   for (int32_t g = 2; g <= 3; ++g)
@@ -119,6 +119,8 @@ std::string describe(ModelKind kind, const ParamVector& t) {
   if (kind == ModelKind::General)
     s += ", taus " + short_real(t.value[SLOT_TAU1]) + ", " + short_real(t.value[SLOT_TAU2]) +
          ", " + short_real(t.value[SLOT_TAU3]);
+  if (t.est[SLOT_POLY_EFFECT] != 0 || t.value[SLOT_POLY_EFFECT] != 0.0)
+    s += ", polygenic effect " + short_real(t.value[SLOT_POLY_EFFECT]);
   return s;
 }
 
