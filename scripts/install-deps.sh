@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building pedseg needs, on Debian or Ubuntu.
 #
-#   scripts/install-deps.sh run    compiler, CMake, make, CLI11, Eigen, Boost.Math
+#   scripts/install-deps.sh run    compiler, CMake, make, CLI11, Eigen, Boost.Math, NLopt
 #   scripts/install-deps.sh test   the same and GoogleTest
 #   scripts/install-deps.sh ci     the same and clang (fuzzing)
 #
@@ -24,7 +24,11 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v make >/dev/null || need+=(make)
 has_header CLI/CLI.hpp || need+=(libcli11-dev)
 has_header eigen3/Eigen/Core || need+=(libeigen3-dev)
+# libboost-math-dev brings the Boost headers (libboost1.74-dev), Boost.Random's
+# Sobol sequence among them.
 has_header boost/math/distributions/chi_squared.hpp || need+=(libboost-math-dev)
+has_header boost/random/sobol.hpp || need+=(libboost-math-dev)
+has_header nlopt.hpp || need+=(libnlopt-cxx-dev)
 if [ "$level" != run ]; then
   has_header gtest/gtest.h || need+=(libgtest-dev)
 fi
@@ -33,6 +37,7 @@ if [ "$level" = ci ]; then
 fi
 
 [ ${#need[@]} -eq 0 ] && exit 0
+mapfile -t need < <(printf '%s\n' "${need[@]}" | awk '!seen[$0]++')
 
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
   echo "Installing ${need[*]}"
