@@ -47,6 +47,19 @@ double value_of(const ParamVector& t, int32_t i, double z) {
   return x;
 }
 
+// The free entries of `point` on the logit scale, and back.
+std::vector<double> to_logit_scale(const ParamVector& point, const std::vector<int32_t>& entries) {
+  std::vector<double> z;
+  for (int32_t i : entries) z.push_back(logit_of(point, i));
+  return z;
+}
+
+void from_logit_scale(const std::vector<double>& z, const std::vector<int32_t>& entries,
+                      ParamVector& point) {
+  for (size_t a = 0; a < entries.size(); ++a)
+    point.value[entries[a]] = value_of(point, entries[a], z[a]);
+}
+
 // ln L at z; `t` ends with the values there (links applied).
 double evaluate_at(Fitter& fitter, TransRule rule, const ParamVector& base,
                    const std::vector<int32_t>& entries, const std::vector<double>& z,
@@ -104,30 +117,6 @@ double gradient_at(Fitter& fitter, TransRule rule, const ParamVector& base,
   }
   return std::sqrt(norm2);
 }
-
-}  // namespace
-
-std::vector<double> to_logit_scale(const ParamVector& point, const std::vector<int32_t>& entries) {
-  std::vector<double> z;
-  for (int32_t i : entries) z.push_back(logit_of(point, i));
-  return z;
-}
-
-void from_logit_scale(const std::vector<double>& z, const std::vector<int32_t>& entries,
-                      ParamVector& point) {
-  for (size_t a = 0; a < entries.size(); ++a)
-    point.value[entries[a]] = value_of(point, entries[a], z[a]);
-}
-
-double logit_gradient(Fitter& fitter, TransRule rule, const ParamVector& point, double lnL,
-                      std::vector<double>& gradient) {
-  const std::vector<int32_t> entries = free_entries(point);
-  const std::vector<double> step(entries.size(), FINISH_Z_STEP), unit(entries.size(), 1.0);
-  return gradient_at(fitter, rule, point, entries, to_logit_scale(point, entries), lnL, step,
-                     unit, false, gradient);
-}
-
-namespace {
 
 // The state of one finish, seen by NLopt's objective.  The minimiser's
 // variables are the logit values divided by `scale`.

@@ -11,13 +11,18 @@
 
 namespace pedseg {
 
-// The finish's scale: z = logit((x - low) / (high - low)) for each free
-// entry, held inside [-FINISH_Z_LIMIT, FINISH_Z_LIMIT] (a probability of
-// 1e-13 from its bound); an entry heading for a bound goes far out, where
-// its gradient vanishes.
+// The logit scale: z = logit((x - low) / (high - low)) for each free entry,
+// held inside [-FINISH_Z_LIMIT, FINISH_Z_LIMIT] (1e-13 of the range from its
+// bound); an entry heading for a bound goes far out, where its gradient
+// vanishes.
 inline constexpr double FINISH_Z_LIMIT = 30.0;
-// The finish stops when the norm of the gradient of ln L on that scale
-// (central differences, FINISH_Z_STEP apart) falls below this.
+// The finish's scale: each logit value divided by s = 1 / sqrt(|c|), c the
+// second difference of ln L along it where the round of the finish began
+// (|c| at least 1e-2), so that ln L curves alike along every entry.  The
+// finish stops when the norm of the gradient of ln L on that scale falls
+// below FINISH_GRADIENT_TOL: the maximum is then about half its square away
+// in ln L.  Differences are FINISH_Z_STEP apart on the logit scale, times s
+// where s is below 1.
 inline constexpr double FINISH_GRADIENT_TOL = 1.0E-4;
 inline constexpr double FINISH_Z_STEP = 1.0E-4;
 // Evaluations of ln L one round of the finish may spend (each gradient
@@ -35,7 +40,7 @@ struct KnownMaximum {
 
 struct FinishRun {
   double lnL = LH_SENTINEL;
-  double gradient_norm = 0.0;  // at the point left in `point`
+  double gradient_norm = 0.0;  // at the point left in `point`, on the finish's scale
   int32_t evaluations = 0;
   bool converged = false;  // the gradient test ended it
   // The known maximum whose neighbourhood the finish reached, where it
@@ -43,18 +48,6 @@ struct FinishRun {
   int32_t joined = -1;
   KnownMaximum end;  // where it ended, for later finishes
 };
-
-// The free entries of `point` on the finish's scale, and back.
-std::vector<double> to_logit_scale(const ParamVector& point, const std::vector<int32_t>& entries);
-void from_logit_scale(const std::vector<double>& z, const std::vector<int32_t>& entries,
-                      ParamVector& point);
-
-// ln L's gradient on the logit scale at `point` (ln L there: `lnL`), by
-// central differences; a side that is impossible gives the one-sided
-// difference, and both sides impossible a zero.  Returns the norm, with the
-// components of entries held at the scale's limit that point outward left out.
-double logit_gradient(Fitter& fitter, TransRule rule, const ParamVector& point, double lnL,
-                      std::vector<double>& gradient);
 
 // Maximises ln L over the free entries of `point` (a possible point) from
 // the values it holds; leaves the best point found in it.  It stops early

@@ -44,7 +44,6 @@ struct Finished {
   double gradient_norm = 0.0;
   bool labelled = true;  // in the reported labelling
   bool random = false;   // a quasi-random start
-  bool iteration_limit = false;
 };
 
 struct Maximisation {
@@ -178,7 +177,7 @@ class ModelFitter {
         known.push_back(fr.end);
         known_source.push_back(static_cast<int32_t>(m.finished.size()));
         const bool labelled = label_genotypes(t);
-        f = {std::move(t), fr.lnL, fr.gradient_norm, labelled, random, false};
+        f = {std::move(t), fr.lnL, fr.gradient_norm, labelled, random};
       }
       if (progress_)
         progress_(std::string(model_name(kind)) + ", " + s.label + ": ln LH " + lh_text(f.lnL) +
@@ -263,15 +262,17 @@ class ModelFitter {
     }
   }
 
-  // Carries one start to a local maximum (screen and finish).
+  // Carries one start to a local maximum: pedseg's whole search, then the
+  // finish.
   Finished climb(ModelKind kind, ParamVector t, const std::string& what) {
     const SearchRun sr = fitter_.search(t, model_rule(kind), tick(kind, what));
-    if (sr.impossible_start) return Finished{t, LH_SENTINEL, 0.0, true, false, false};
+    if (sr.impossible_start) return Finished{t, LH_SENTINEL, 0.0, true, false};
     const FinishRun fr = finish_search(fitter_, model_rule(kind), t);
-    Finished f{t, fr.lnL, fr.gradient_norm, true, false, false};
-    f.labelled = label_genotypes(f.point);
-    return f;
+    const bool labelled = label_genotypes(t);
+    return Finished{t, fr.lnL, fr.gradient_norm, labelled, false};
   }
+
+  const TraitSummary& traits() const { return traits_; }
 
   static std::string gradient_text(double g) {
     char buf[32];
@@ -340,9 +341,8 @@ double maximise_model(Fitter& fitter, const SampleTables& sample, ModelKind kind
   std::vector<Start> extra;
   for (size_t k = 0; k < extra_starts.size(); ++k)
     extra.push_back({extra_starts[k], "extra start " + std::to_string(k + 1)});
-  const TraitSummary traits = trait_summary(sample);
-  const Maximisation m =
-      mf.maximise(kind, structured_starts(kind, point, extra, traits), point, options.starts);
+  const Maximisation m = mf.maximise(kind, structured_starts(kind, point, extra, mf.traits()),
+                                     point, options.starts);
   if (m.best < 0) return LH_SENTINEL;
   point.value = m.finished[m.best].point.value;
   point.est = m.finished[m.best].point.est;
@@ -397,7 +397,7 @@ bool refit_model(ModelsRun& run, const SampleTables& sample, Fitter& fitter,
     const std::vector<ModelKind> inner = nested_in(m.kind);
     if (std::find(inner.begin(), inner.end(), kind) == inner.end()) continue;
     const ParamVector start = model_params(m.kind, user);
-    Finished best{m.estimate, m.lnL, m.gradient_norm, true, false, false};
+    Finished best{m.estimate, m.lnL, m.gradient_norm, true, false};
     std::vector<std::string> notes;
     mf.nest(m.kind, start, best, all_results(run), notes);
     if (!(best.lnL > m.lnL)) continue;
