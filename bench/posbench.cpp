@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
   const int sub = argc >= 2 ? std::clamp(std::atoi(argv[1]), 1, nfam) : nfam;
 
   auto t0 = std::chrono::steady_clock::now();
-  const pedseg::PosteriorTable out = pedseg::genotype_posteriors(*t->ped, t->layout, t->poly, t->model);
+  const pedseg::PosteriorTable out =
+      pedseg::genotype_posteriors(*t->ped, t->layout, t->poly, t->model);
   const double s_out = seconds_since(t0);
 
   pedseg::PedigreeLayout first = t->layout;  // the first `sub` families only
@@ -51,7 +52,8 @@ int main(int argc, char** argv) {
 
   double diff = 0.0;
   for (int i = 1; i <= nind; ++i) {
-    for (int g = 1; g <= 3; ++g) diff = std::max(diff, std::fabs(out.ind[i].p[g] - rep.ind[i].p[g]));
+    for (int g = 1; g <= 3; ++g)
+      diff = std::max(diff, std::fabs(out.ind[i].p[g] - rep.ind[i].p[g]));
     diff = std::max(diff, std::fabs(out.ind[i].class_mean - rep.ind[i].class_mean));
   }
   const int all = t->ped->PED_START[nfam + 1];

@@ -207,7 +207,8 @@ double LikelihoodEngine::families_loglik(const ModelQuantities& model) {
     pctx.model = &model;
     pctx.e = &e;
     e.pool.run(&penetrance_loop, &pctx);
-    for (const auto& [i, from] : e.plan.value_copy) e.pen[static_cast<size_t>(i)] = e.pen[static_cast<size_t>(from)];
+    for (const auto& [i, from] : e.plan.value_copy)
+      e.pen[static_cast<size_t>(i)] = e.pen[static_cast<size_t>(from)];
     e.pen_valid = true;
   }
   LoopCtx ctx;

@@ -11,7 +11,9 @@ FamilyLayout layout_family(const PedigreeTables& ped, int32_t f, std::vector<Rol
   fam.nuc_last = ped.PED_NUC[f + 1];
   fam.roles_begin = static_cast<int32_t>(roles.size());
   roles.resize(roles.size() + static_cast<size_t>(fam.size), Role::Loose);
-  auto role = [&](int32_t d) -> Role& { return roles[static_cast<size_t>(fam.roles_begin + d - 1)]; };
+  auto role = [&](int32_t d) -> Role& {
+    return roles[static_cast<size_t>(fam.roles_begin + d - 1)];
+  };
   // Children of every list first, then the parents not already children.
   for (int32_t j = fam.nuc_first; j <= fam.nuc_last; ++j)
     for (int32_t q = ped.NUC_START[j] + 2; q < ped.NUC_START[j + 1]; ++q)
