@@ -47,7 +47,6 @@ void build_poly(const PolyTables& poly, PolyLayout& L) {
       if (kx - ko > 3 || ko - kx > 3)
         for (int kt = 0; kt < 7; ++kt)
           if (L.TP[kx + 7 * kt + 49 * ko] != 0.0) L.banded = false;
-  L.built = true;
 }
 
 
@@ -183,40 +182,20 @@ void child_target(double* Lc, const double* LF, const EvalShared& s, const PolyL
     for (int kF = 0; kF < 7; ++kF) {
       const V4 lf = splat(WithF ? LF[8 * gF + kF] : 1.0);
       for (int gM = 0; gM < 3; ++gM) {
-        const double t0 = trans(s, 0, gF, gM), t1 = trans(s, 1, gF, gM), t2 = trans(s, 2, gF, gM);
-        const bool on0 = !finite || t0 != 0.0, on1 = !finite || t1 != 0.0,
-                   on2 = !finite || t2 != 0.0;
+        const double t[3] = {trans(s, 0, gF, gM), trans(s, 1, gF, gM), trans(s, 2, gF, gM)};
         const double* w = sc.W[gF][kF][gM];
         for (int kM = 0; kM < 7; ++kM) {
           const V4* tp = P.TPV[kF][kM];
-          if (on0) {
-            const V4 a = splat(w[kM] * t0);
+#pragma GCC unroll 3
+          for (int gc = 0; gc < 3; ++gc) {
+            if (finite && t[gc] == 0.0) continue;
+            const V4 a = splat(w[kM] * t[gc]);
             if (WithF) {
-              acc[0][0] += (a * tp[0]) * lf;
-              acc[0][1] += (a * tp[1]) * lf;
+              acc[gc][0] += (a * tp[0]) * lf;
+              acc[gc][1] += (a * tp[1]) * lf;
             } else {
-              acc[0][0] += a * tp[0];
-              acc[0][1] += a * tp[1];
-            }
-          }
-          if (on1) {
-            const V4 a = splat(w[kM] * t1);
-            if (WithF) {
-              acc[1][0] += (a * tp[0]) * lf;
-              acc[1][1] += (a * tp[1]) * lf;
-            } else {
-              acc[1][0] += a * tp[0];
-              acc[1][1] += a * tp[1];
-            }
-          }
-          if (on2) {
-            const V4 a = splat(w[kM] * t2);
-            if (WithF) {
-              acc[2][0] += (a * tp[0]) * lf;
-              acc[2][1] += (a * tp[1]) * lf;
-            } else {
-              acc[2][0] += a * tp[0];
-              acc[2][1] += a * tp[1];
+              acc[gc][0] += a * tp[0];
+              acc[gc][1] += a * tp[1];
             }
           }
         }

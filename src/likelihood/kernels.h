@@ -46,7 +46,6 @@ struct PolyLayout {
   // TP(kx, ., ko) is zero for every kt when |kx - ko| > 3 (a parent passes
   // at most 3 and at least c - 3 plus alleles of its c).
   bool banded = false;
-  bool built = false;
 };
 
 // Per-thread scratch, allocated with the threads.

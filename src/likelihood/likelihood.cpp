@@ -148,7 +148,8 @@ void peel_onto_child_with_siblings(int32_t P, int32_t F, int32_t M, int32_t firs
   }
 }
 
-// Sum of the 21 entries of d, g outer and k inner, from 0.
+}  // namespace
+
 double array_sum(int32_t d, const PolyTables& poly, const LikWork& work) {
   double s = 0.0;
   for (int32_t g = 1; g <= 3; ++g) {
@@ -158,8 +159,6 @@ double array_sum(int32_t d, const PolyTables& poly, const LikWork& work) {
   }
   return s;
 }
-
-}  // namespace
 
 void INIT_FAMILY(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                  const ModelQuantities& model, const PolyTables& poly, LikWork& work) {
@@ -192,10 +191,7 @@ void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
     const int32_t P = ped.NUC_PIVOT[j];
 
     int32_t target;
-    if (P == 0) {
-      target = F;
-      peel_onto_parent(F, M, first, S, ped, model, poly, work);
-    } else if (P == F) {
+    if (P == 0 || P == F) {
       target = F;
       peel_onto_parent(F, M, first, S, ped, model, poly, work);
     } else if (P == M) {

@@ -32,6 +32,9 @@ inline double ind_lik(const LikWork& w, int d, int g, int k) {
   return w.IND_LIK[(d - 1) + N_SIZE * ((g - 1) + 3 * (k - 1))];
 }
 
+// Sum of the entries of d's array, g outer and k inner, from 0.
+double array_sum(int32_t d, const PolyTables& poly, const LikWork& work);
+
 // Everything one evaluation reads and writes.
 struct LikelihoodContext {
   ParamTable& par;

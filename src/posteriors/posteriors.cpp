@@ -264,14 +264,6 @@ bool outward_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& 
   return true;
 }
 
-// Sum of the entries of d's array.
-double array_total(int32_t d, const PolyTables& poly, const LikWork& work) {
-  double s = 0.0;
-  for (int g = 1; g <= 3; ++g)
-    for (int k = 1; k <= poly.NCLASS; ++k) s += ind_lik(work, d, g, k);
-  return s;
-}
-
 // Re-peeling method for one family; false when its likelihood is 0.
 bool repeel_family(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                    const ModelQuantities& model, const PolyTables& poly, const States& st,
@@ -287,7 +279,7 @@ bool repeel_family(int32_t f, const PedigreeLayout& layout, const PedigreeTables
         if (!keep(g, k)) ind_lik(work, d, g, k) = 0.0;
     double T = 0.0;
     if (fam.has_lists()) PEEL_FAMILY(f, ped, model, poly, work, T);
-    for (int32_t i = fam.first_loose; i <= n_f; ++i) T += std::log(array_total(i, poly, work));
+    for (int32_t i = fam.first_loose; i <= n_f; ++i) T += std::log(array_sum(i, poly, work));
     return std::isnan(T) ? -std::numeric_limits<double>::infinity() : T;
   };
   // Weights exp(l - max l), normalised.
