@@ -58,8 +58,8 @@ int eval_bench(double seconds) {
   pedseg::OutputFile diag = pedseg::output_memory(diag_text, "diagnostics");
   pedseg::OutputFile err = pedseg::output_memory(err_text, "par.err");
   pedseg::load_sample(*t, "", diag, "likbench");
-  pedseg::LikelihoodContext ctx{t->par, t->model, t->poly, *t->ped, t->work,
-                                err,    -1,       nullptr, nullptr, &t->layout};
+  pedseg::LikelihoodContext ctx{t->par, t->model, t->poly, *t->ped, t->work, err, -1,
+                                nullptr, nullptr, &t->layout};
   double ll = 0.0;
   pedseg::SAMPLE_LOGLIK(ctx, ll);  // the initial mapping: links, nudges
   ctx.LH_MODE = 1;

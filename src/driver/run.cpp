@@ -74,8 +74,8 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
   std::unique_ptr<LikelihoodEngine> engine;
   if (!options.plain_likelihood) engine = std::make_unique<LikelihoodEngine>(*t.ped, t.poly);
   InitialProblem problem;
-  LikelihoodContext ctx{t.par,  t.model, t.poly, *t.ped,   t.work,
-                        par_err, -1,     engine.get(), &problem, &t.layout};
+  LikelihoodContext ctx{t.par, t.model, t.poly, *t.ped, t.work, par_err, -1, engine.get(),
+                        &problem, &t.layout};
   SAMPLE_LOGLIK(ctx, t.INIT_LH);
   ctx.initial_problem = nullptr;
   write_formatted(console, "(' initial LH=',e15.8)", {fmt_real(t.INIT_LH)});

@@ -21,7 +21,6 @@ struct alignas(32) Arr {
   double v[24];
 };
 
-
 // Quantities of one evaluation, read by every thread.
 struct EvalShared {
   double TM[27];

@@ -191,7 +191,10 @@ void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
     const int32_t P = ped.NUC_PIVOT[j];
 
     int32_t target;
-    if (P == 0 || P == F) {
+    if (P == 0) {
+      target = F;
+      peel_onto_parent(F, M, first, S, ped, model, poly, work);
+    } else if (P == F) {
       target = F;
       peel_onto_parent(F, M, first, S, ped, model, poly, work);
     } else if (P == M) {

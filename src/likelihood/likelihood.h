@@ -23,6 +23,10 @@ inline constexpr double LIK_FLOOR = static_cast<double>(1.0E-17f);  // 9.9999998
 // stored with d fastest, then g, then k.
 struct LikWork {
   double IND_LIK[N_SIZE * 3 * MAX_CLASS] = {};
+  // Keeps IND_LIK from being the last member: GCC takes a trailing array to
+  // be possibly longer than declared, and the plain peeling then compiles to
+  // a quarter more instructions.
+  int32_t not_last = 0;
 };
 
 inline double& ind_lik(LikWork& w, int d, int g, int k) {
