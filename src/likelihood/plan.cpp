@@ -73,14 +73,9 @@ Plan build_plan(const PedigreeTables& ped) {
   for (int32_t f = 1; f <= nfam; ++f) {
     const FamilyLayout& fam = layout[f];
     FamPlan& fp = p.fams[f];
-    if (!fam.evaluated) continue;
-    if (fam.size <= 0) {
-      fp.regular = true;  // term 0, nothing to set up
-      continue;
-    }
+    if (!fam.evaluated || fam.size <= 0) continue;  // size 0: term 0
     const size_t ops = p.ops.size(), kids = p.kids.size();
-    fp.regular = plan_family(ped, fam, p, fp);
-    if (!fp.regular) {
+    if (!plan_family(ped, fam, p, fp)) {
       p.ops.resize(ops);
       p.kids.resize(kids);
       fp.cost = 0.0;

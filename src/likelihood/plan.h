@@ -29,7 +29,6 @@ struct NucOp {
 enum SetUp : uint8_t { SET_PEN = 0, SET_PEN_PRIOR = 1, SET_PRIOR = 2 };
 
 struct FamPlan {
-  bool regular = false;  // taken by the fast kernels
   int32_t ops_begin = 0, ops_end = 0;
   double cost = 0.0;
 };

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "params/codes.h"
 #include "pedigree/layout.h"
 #include "pedigree/pedigree.h"
 
@@ -308,28 +307,6 @@ bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& erro
 
   report.finish();
   return report.errors_found() == 0;
-}
-
-void validate_or_reject(const PedigreeTables& ped, OutputFile& diagnostics,
-                        const std::string& program) {
-  std::vector<std::string> errors, warnings;
-  bool ok = validate_pedigree(ped, errors, warnings);
-  for (const std::string& w : warnings) write_text(diagnostics, program + ": warning: " + w + "\n");
-  if (ok) return;
-  std::string message = "the pedigree structure in iway.dat cannot be analysed:";
-  for (const std::string& e : errors) message += "\n  " + e;
-  throw InputError{message};
-}
-
-void count_measured(const PedigreeTables& ped, int32_t& NMEAS, int32_t& NSPIKE) {
-  NMEAS = 0;
-  NSPIKE = 0;
-  for (int32_t f = 1; f <= ped.NFAM; ++f) {
-    for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i) {
-      if (trait_counts_measured(ped.TRAIT[i])) ++NMEAS;
-      if (trait_counts_spike(ped.TRAIT[i])) ++NSPIKE;
-    }
-  }
 }
 
 }  // namespace pedseg
