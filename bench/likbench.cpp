@@ -15,7 +15,6 @@
 
 #include "driver/run.h"
 #include "likelihood/engine.h"
-#include "sample.h"
 
 namespace {
 
@@ -55,18 +54,19 @@ double rate(pedseg::LikelihoodContext& ctx, double seconds, bool move_trait, dou
 
 int eval_bench(double seconds) {
   auto t = std::make_unique<pedseg::RunTables>();
-  std::string console_text, diag_text, err_text;
-  pedseg::OutputFile console = pedseg::output_memory(console_text, "console");
+  std::string diag_text, err_text;
+  pedseg::OutputFile diag = pedseg::output_memory(diag_text, "diagnostics");
   pedseg::OutputFile err = pedseg::output_memory(err_text, "par.err");
-  bench::load_sample(*t, console);
-  pedseg::LikelihoodContext ctx{t->par, t->model, t->poly, t->ped, t->work, err, -1};
+  pedseg::load_sample(*t, "", diag, "likbench");
+  pedseg::LikelihoodContext ctx{t->par, t->model, t->poly, *t->ped, t->work, err, -1,
+                                nullptr, nullptr, &t->layout};
   double ll = 0.0;
   pedseg::SAMPLE_LOGLIK(ctx, ll);  // the initial mapping: links, nudges
   ctx.LH_MODE = 1;
-  std::printf("individuals %d, families %d\n", t->ped.PED_START[t->ped.PED_START[0] + 1],
-              t->ped.PED_START[0]);
+  std::printf("individuals %d, families %d\n", t->ped->PED_START[t->ped->PED_START[0] + 1],
+              t->ped->PED_START[0]);
 
-  pedseg::LikelihoodEngine engine(t->ped, t->poly);
+  pedseg::LikelihoodEngine engine(*t->ped, t->poly);
   const int all = engine.threads();
   struct Variant {
     const char* name;

@@ -16,7 +16,6 @@
 #include <string>
 
 #include "driver/run.h"
-#include "sample.h"
 #include "posteriors/posteriors.h"
 
 namespace {
@@ -29,32 +28,35 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 
 int main(int argc, char** argv) {
   auto t = std::make_unique<pedseg::RunTables>();
-  std::string console_text, err_text;
-  pedseg::OutputFile console = pedseg::output_memory(console_text, "console");
+  std::string diag_text, err_text;
+  pedseg::OutputFile diag = pedseg::output_memory(diag_text, "diagnostics");
   pedseg::OutputFile err = pedseg::output_memory(err_text, "par.err");
-  bench::load_sample(*t, console);
+  pedseg::load_sample(*t, "", diag, "posbench");
   double status = 0.0;
   pedseg::SET_MODEL_INITIAL(t->par, t->model, err, status);
-  const int nfam = t->ped.PED_START[0];
+  const int nfam = t->ped->PED_START[0];
   const int sub = argc >= 2 ? std::clamp(std::atoi(argv[1]), 1, nfam) : nfam;
 
   auto t0 = std::chrono::steady_clock::now();
-  const pedseg::PosteriorTable out = pedseg::genotype_posteriors(t->ped, t->poly, t->model);
+  const pedseg::PosteriorTable out =
+      pedseg::genotype_posteriors(*t->ped, t->layout, t->poly, t->model);
   const double s_out = seconds_since(t0);
 
-  t->ped.PED_START[0] = sub;  // the first `sub` families only
-  const int nind = t->ped.PED_START[sub + 1];
+  pedseg::PedigreeLayout first = t->layout;  // the first `sub` families only
+  first.fams.resize(static_cast<size_t>(sub) + 1);
+  const int nind = t->ped->PED_START[sub + 1];
   t0 = std::chrono::steady_clock::now();
   const pedseg::PosteriorTable rep = pedseg::genotype_posteriors(
-      t->ped, t->poly, t->model, pedseg::PosteriorMethod::repeel);
+      *t->ped, first, t->poly, t->model, pedseg::PosteriorMethod::repeel);
   const double s_rep = seconds_since(t0);
 
   double diff = 0.0;
   for (int i = 1; i <= nind; ++i) {
-    for (int g = 1; g <= 3; ++g) diff = std::max(diff, std::fabs(out.ind[i].p[g] - rep.ind[i].p[g]));
+    for (int g = 1; g <= 3; ++g)
+      diff = std::max(diff, std::fabs(out.ind[i].p[g] - rep.ind[i].p[g]));
     diff = std::max(diff, std::fabs(out.ind[i].class_mean - rep.ind[i].class_mean));
   }
-  const int all = t->ped.PED_START[nfam + 1];
+  const int all = t->ped->PED_START[nfam + 1];
   std::printf("outward: %d families, %d individuals, %.3f s (%d re-peeled, %d impossible)\n", nfam,
               all, s_out, out.repeeled_families, out.impossible_families);
   std::printf("repeel:  %d families, %d individuals, %.3f s (%.1f ms per individual; "

@@ -6,6 +6,7 @@
 
 #include "cli/cli.h"
 #include "params/codes.h"
+#include "params/params.h"
 #include "pedsim.h"
 #include "tool_files.h"
 #include "textio/textio.h"
@@ -89,15 +90,20 @@ void declare_options(CLI::App& app, Settings& s) {
                  cli::text_in(s.par_file));
   cli::add_value(
       app, "--set", "SLOT=VALUE",
-      "one true value by its par.inp slot: 1 q, 2-4 spike probabilities, 5-7 means, 8-10 "
-      "transmission probabilities, 11 polygenic effect, 12 residual variance (after --par)",
+      "one true value by its par.inp slot, as a number or a name: 1 q, 2-4 spike1-3, 5-7 "
+      "mean1-3, 8-10 tau1-3, 11 polygenic_effect, 12 residual_variance (after --par)",
       [&s](const std::string& v) {
         const size_t eq = v.find('=');
+        const std::string key = eq == std::string::npos ? v : v.substr(0, eq);
         long slot = 0;
+        for (int i = 1; i <= NPAR_USED; ++i)
+          if (key == PARAM_NAME[i]) slot = i;
+        if (slot == 0 && !cli::to_long(key, slot)) slot = 0;
         double value = 0.0;
-        if (eq == std::string::npos || !cli::to_long(v.substr(0, eq), slot) || slot < 1 ||
-            slot > 12 || !cli::to_real(v.substr(eq + 1), value))
-          return "'" + v + "' is not SLOT=VALUE with a slot from 1 to 12";
+        if (eq == std::string::npos || slot < 1 || slot > NPAR_USED ||
+            !cli::to_real(v.substr(eq + 1), value))
+          return "'" + v + "' is not SLOT=VALUE with a slot from 1 to " +
+                 std::to_string(NPAR_USED) + " or its name";
         s.sets.emplace_back(static_cast<int>(slot), value);
         return std::string();
       },

@@ -34,12 +34,11 @@ std::string impossible_start_reason(RunTables& t, const InitialProblem& problem)
       break;
   }
   // The mapping took the point: the first family whose term fails.
-  const PedigreeTables& ped = t.ped;
-  for (int32_t f = 1; f <= ped.PED_START[0]; ++f) {
-    if (ped.PED_WEIGHT[f] == 0.0 || ped.PED_START[f + 1] <= ped.PED_START[f]) continue;
+  for (int32_t f = 1; f <= t.layout.nfam(); ++f) {
+    if (!t.layout[f].evaluated || t.layout[f].size <= 0) continue;
     double T = 0.0;
     bool floor_hit = false;
-    FAMILY_TERM_PLAIN(f, ped, t.model, t.poly, t.work, T, floor_hit);
+    FAMILY_TERM_PLAIN(f, t.layout, *t.ped, t.model, t.poly, t.work, T, floor_hit);
     if (floor_hit || !std::isfinite(T))
       return "the likelihood of family " + std::to_string(f) + " vanishes at the starting values";
   }
@@ -65,37 +64,19 @@ void write_sigma(const RunTables& t, OutputFile& sigma) {
 
 void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
                   const RunOptions& options) {
-  // 1-4: model sizes, parameter file, error log.
-  t.poly.NLOCI = 3;
-  t.poly.NCLASS = 7;
-  InputFile par_inp = open_input("par.inp");
+  // 1-9: the sample, with par.err created once par.inp is open.
   OutputFile par_err;
-  open_output(par_err, "par.err");
-  t.par.NPAR = NPAR_USED;
-  std::string long_name;
-  READ_PARAMETERS(par_inp, t.par, &long_name);
-  if (!long_name.empty())
-    write_text(diagnostics, "pedseg: warning: " + long_name_warning(long_name, t.par) + "\n");
-  par_inp = InputFile{};
-
-  // 5-6: polygenic tables.
-  BUILD_TRANS_POLY(t.poly);
-  BUILD_POLY_PRIOR(t.poly);
-
-  // 7: pedigree and traits, then the structural checks.
-  READ_PEDIGREE(t.par.TRAIT_FILE_NAME, t.ped, console);
-  validate_or_reject(t.ped, diagnostics, "pedseg");
-
-  // 8-9: counts.
-  count_measured(t.ped, t.NMEAS, t.NSPIKE);
+  SampleHooks hooks{&console, [&par_err] { open_output(par_err, "par.err"); }};
+  load_sample(t, "", diagnostics, "pedseg", hooks);
   write_free(console, {fmt_text("Number of measured individuals ="), fmt_int(t.NMEAS)});
   write_free(console, {fmt_text("Number of individuals in spike ="), fmt_int(t.NSPIKE)});
 
   // 10-12: the evaluation at the starting values.
   std::unique_ptr<LikelihoodEngine> engine;
-  if (!options.plain_likelihood) engine = std::make_unique<LikelihoodEngine>(t.ped, t.poly);
+  if (!options.plain_likelihood) engine = std::make_unique<LikelihoodEngine>(*t.ped, t.poly);
   InitialProblem problem;
-  LikelihoodContext ctx{t.par, t.model, t.poly, t.ped, t.work, par_err, -1, engine.get(), &problem};
+  LikelihoodContext ctx{t.par, t.model, t.poly, *t.ped, t.work, par_err, -1, engine.get(),
+                        &problem, &t.layout};
   SAMPLE_LOGLIK(ctx, t.INIT_LH);
   ctx.initial_problem = nullptr;
   write_formatted(console, "(' initial LH=',e15.8)", {fmt_real(t.INIT_LH)});

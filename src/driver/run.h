@@ -9,21 +9,18 @@
 #include "model/model.h"
 #include "pedigree/pedigree.h"
 #include "driver/search_report.h"
+#include "sample/sample.h"
 #include "search/search.h"
 #include "textio/textio.h"
 
 namespace pedseg {
 
-// Every table of a run.  About 30 MB, held on the heap (pedseg_main, tests).
-struct RunTables {
-  ParamTable par;
+// Every table of a run: the sample and what the run computes on it.  About
+// 30 MB, held on the heap (pedseg_main, tests).
+struct RunTables : SampleTables {
   ModelQuantities model;
-  PolyTables poly;
-  PedigreeTables ped;
   LikWork work;
   SearchResults search;
-  int32_t NMEAS = 0;
-  int32_t NSPIKE = 0;
   double INIT_LH = 0.0;
 };
 

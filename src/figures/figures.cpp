@@ -162,18 +162,18 @@ std::string profile_plot(std::string_view name, const ProfileResult& r, double m
   return doc.str();
 }
 
-std::string posteriors_plot(const PedigreeTables& ped, const PosteriorTable& post,
+std::string posteriors_plot(const PedigreeLayout& layout, const PosteriorTable& post,
                             std::string_view title) {
   struct Fam {
     int size;
     double carriers[3];
   };
   std::vector<Fam> fams;
-  const int32_t nfam = ped.PED_START[0];
-  for (int32_t f = 1; f <= nfam; ++f) {
-    if (ped.PED_WEIGHT[f] == 0.0) continue;
-    Fam x{ped.PED_START[f + 1] - ped.PED_START[f], {0.0, 0.0, 0.0}};
-    for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i)
+  for (int32_t f = 1; f <= layout.nfam(); ++f) {
+    const FamilyLayout& fam = layout[f];
+    if (!fam.evaluated) continue;
+    Fam x{fam.size, {0.0, 0.0, 0.0}};
+    for (int32_t i = fam.start + 1; i <= fam.start + fam.size; ++i)
       for (int g = 1; g <= 2; ++g) x.carriers[g] += post.ind[i].p[g];
     if (std::isfinite(x.carriers[1]) && std::isfinite(x.carriers[2])) fams.push_back(x);
   }

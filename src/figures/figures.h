@@ -40,7 +40,7 @@ std::string profile_plot(std::string_view name, const ProfileResult& r, double m
 // posteriors.svg: for each family with a measured trait, the expected number
 // of carriers of genotype 1 and of genotype 2 (sums of p1 and p2 over its
 // members) against the family size.
-std::string posteriors_plot(const PedigreeTables& ped, const PosteriorTable& post,
+std::string posteriors_plot(const PedigreeLayout& layout, const PosteriorTable& post,
                             std::string_view title);
 
 }  // namespace pedseg

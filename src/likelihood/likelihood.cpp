@@ -148,7 +148,8 @@ void peel_onto_child_with_siblings(int32_t P, int32_t F, int32_t M, int32_t firs
   }
 }
 
-// Sum of the 21 entries of d, g outer and k inner, from 0.
+}  // namespace
+
 double array_sum(int32_t d, const PolyTables& poly, const LikWork& work) {
   double s = 0.0;
   for (int32_t g = 1; g <= 3; ++g) {
@@ -159,74 +160,20 @@ double array_sum(int32_t d, const PolyTables& poly, const LikWork& work) {
   return s;
 }
 
-// First local number of family f that stands in none of its member lists,
-// or n_f + 1 when every individual does.
-int32_t first_loose(int32_t f, int32_t n_f, const PedigreeTables& ped) {
-  for (int32_t i = 1; i <= n_f; ++i) {
-    bool found = false;
-    for (int32_t K = ped.PED_NUC[f] + 1; K <= ped.PED_NUC[f + 1] && !found; ++K) {
-      for (int32_t pos = ped.NUC_START[K]; pos <= ped.NUC_START[K + 1] - 1; ++pos) {
-        if (ped.NUC_MEMBERS[pos] == i) {
-          found = true;
-          break;
-        }
-      }
+void INIT_FAMILY(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+                 const ModelQuantities& model, const PolyTables& poly, LikWork& work) {
+  // Children: penetrance only; parents: penetrance x prior; loose
+  // individuals: penetrance x prior when measured, the prior alone when
+  // missing.
+  for (int32_t d = 1; d <= layout[f].size; ++d) {
+    const Role role = layout.role(f, d);
+    if (role != Role::Loose || trait_above_missing(ped.TRAIT[ped.PED_START[f] + d])) {
+      set_array(f, d, role != Role::Child, ped, model, poly, work);
+      continue;
     }
-    if (!found) return i;
-  }
-  return n_f + 1;
-}
-
-}  // namespace
-
-void INIT_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
-                 const PolyTables& poly, LikWork& work) {
-  const int32_t n_f = ped.PED_START[f + 1] - ped.PED_START[f];
-  const int32_t j_first = ped.PED_NUC[f] + 1;
-  const int32_t j_last = ped.PED_NUC[f + 1];
-
-  // 1. Reset the flags.
-  for (int32_t d = 1; d <= n_f; ++d) work.IND_DONE[d] = 0;
-
-  // 2. Children of every list with at least 3 entries: penetrance only.
-  //    Not tested first, so a child listed twice is set twice, identically.
-  for (int32_t j = j_first; j <= j_last; ++j) {
-    const int32_t first = ped.NUC_START[j];
-    const int32_t S = ped.NUC_START[j + 1] - first;
-    if (S < 3) continue;
-    for (int32_t pos = 3; pos <= S; ++pos) {
-      const int32_t c = member_at(ped, first, pos);
-      work.IND_DONE[c] = 1;
-      set_array(f, c, false, ped, model, poly, work);
-    }
-  }
-
-  // 3. Parents not flagged yet (children everywhere flagged by pass 2, and a
-  //    parent of several lists set once): penetrance x prior.  A list with
-  //    one entry has only a first parent; an empty list has no parent.
-  for (int32_t j = j_first; j <= j_last; ++j) {
-    const int32_t first = ped.NUC_START[j];
-    const int32_t S = ped.NUC_START[j + 1] - first;
-    const int32_t n_parents = S >= 2 ? 2 : (S == 1 ? 1 : 0);
-    for (int32_t pos = 1; pos <= n_parents; ++pos) {
-      const int32_t p = member_at(ped, first, pos);
-      if (work.IND_DONE[p] == 1) continue;
-      work.IND_DONE[p] = 1;
-      set_array(f, p, true, ped, model, poly, work);
-    }
-  }
-
-  // 4. Loose individuals (not flagged): penetrance x prior when measured,
-  //    the prior alone when missing; they are not flagged.
-  for (int32_t d = 1; d <= n_f; ++d) {
-    if (work.IND_DONE[d] == 1) continue;
-    if (trait_above_missing(ped.TRAIT[ped.PED_START[f] + d])) {
-      set_array(f, d, true, ped, model, poly, work);
-    } else {
-      for (int32_t g = 1; g <= 3; ++g) {
-        for (int32_t k = 1; k <= poly.NCLASS; ++k) {
-          ind_lik(work, d, g, k) = model.GEN_FREQ[g] * poly.POLY_PRIOR[k];
-        }
+    for (int32_t g = 1; g <= 3; ++g) {
+      for (int32_t k = 1; k <= poly.NCLASS; ++k) {
+        ind_lik(work, d, g, k) = model.GEN_FREQ[g] * poly.POLY_PRIOR[k];
       }
     }
   }
@@ -276,18 +223,15 @@ void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
   result = closing_sum + scale_sum;
 }
 
-void FAMILY_TERM_PLAIN(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
-                       const PolyTables& poly, LikWork& work, double& T, bool& floor_hit) {
+void FAMILY_TERM_PLAIN(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+                       const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+                       double& T, bool& floor_hit) {
   floor_hit = false;
   T = 0.0;
-  const int32_t n_f = ped.PED_START[f + 1] - ped.PED_START[f];
-  INIT_FAMILY(f, ped, model, poly, work);
-  int32_t i0 = 1;
-  if (ped.PED_NUC[f + 1] >= ped.PED_NUC[f] + 1) {
-    PEEL_FAMILY(f, ped, model, poly, work, T);
-    i0 = first_loose(f, n_f, ped);
-  }
-  for (int32_t i = i0; i <= n_f; ++i) {
+  const FamilyLayout& fam = layout[f];
+  INIT_FAMILY(f, layout, ped, model, poly, work);
+  if (fam.has_lists()) PEEL_FAMILY(f, ped, model, poly, work, T);
+  for (int32_t i = fam.first_loose; i <= fam.size; ++i) {
     const double S = array_sum(i, poly, work);
     if (S <= LIK_FLOOR) {
       floor_hit = true;
@@ -297,18 +241,17 @@ void FAMILY_TERM_PLAIN(int32_t f, const PedigreeTables& ped, const ModelQuantiti
   }
 }
 
-void FAMILIES_LOGLIK(PedigreeTables& ped, const ModelQuantities& model, const PolyTables& poly,
-                     LikWork& work, double& LL) {
+void FAMILIES_LOGLIK(PedigreeTables& ped, const PedigreeLayout& layout,
+                     const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+                     double& LL) {
   LL = 0.0;
   ped.NFAM = ped.PED_START[0];
-  const int32_t nfam = ped.NFAM;
-  for (int32_t f = 1; f <= nfam; ++f) {
-    if (ped.PED_WEIGHT[f] == 0.0) continue;
+  for (int32_t f = 1; f <= layout.nfam(); ++f) {
+    if (!layout[f].evaluated) continue;
     double T = 0.0;
-    const int32_t n_f = ped.PED_START[f + 1] - ped.PED_START[f];
-    if (n_f > 0) {
+    if (layout[f].size > 0) {
       bool floor_hit = false;
-      FAMILY_TERM_PLAIN(f, ped, model, poly, work, T, floor_hit);
+      FAMILY_TERM_PLAIN(f, layout, ped, model, poly, work, T, floor_hit);
       if (floor_hit) {
         LL = LH_SENTINEL;
         return;
@@ -336,8 +279,10 @@ void SAMPLE_LOGLIK(LikelihoodContext& ctx, double& LL) {
   if (ctx.engine != nullptr) {
     ctx.ped.NFAM = ctx.ped.PED_START[0];  // as the plain loop sets it
     LL = ctx.engine->families_loglik(ctx.model);
+  } else if (ctx.layout != nullptr) {
+    FAMILIES_LOGLIK(ctx.ped, *ctx.layout, ctx.model, ctx.poly, ctx.work, LL);
   } else {
-    FAMILIES_LOGLIK(ctx.ped, ctx.model, ctx.poly, ctx.work, LL);
+    FAMILIES_LOGLIK(ctx.ped, build_layout(ctx.ped), ctx.model, ctx.poly, ctx.work, LL);
   }
 }
 

@@ -7,6 +7,7 @@
 #include "params/codes.h"
 #include "params/params.h"
 #include "model/model.h"
+#include "pedigree/layout.h"
 #include "pedigree/pedigree.h"
 #include "textio/textio.h"
 
@@ -19,10 +20,13 @@ class LikelihoodEngine;
 inline constexpr double LIK_FLOOR = static_cast<double>(1.0E-17f);  // 9.99999983775159E-18
 
 // IND_LIK(d,g,k), d = 1..N_SIZE (family-local number), g = 1..3, k = 1..7,
-// stored with d fastest, then g, then k.  IND_DONE(d), d = 1..N_SIZE.
+// stored with d fastest, then g, then k.
 struct LikWork {
   double IND_LIK[N_SIZE * 3 * MAX_CLASS] = {};
-  int32_t IND_DONE[N_SIZE + 1] = {};
+  // Keeps IND_LIK from being the last member: GCC takes a trailing array to
+  // be possibly longer than declared, and the plain peeling then compiles to
+  // a quarter more instructions.
+  int32_t not_last = 0;
 };
 
 inline double& ind_lik(LikWork& w, int d, int g, int k) {
@@ -31,6 +35,9 @@ inline double& ind_lik(LikWork& w, int d, int g, int k) {
 inline double ind_lik(const LikWork& w, int d, int g, int k) {
   return w.IND_LIK[(d - 1) + N_SIZE * ((g - 1) + 3 * (k - 1))];
 }
+
+// Sum of the entries of d's array, g outer and k inner, from 0.
+double array_sum(int32_t d, const PolyTables& poly, const LikWork& work);
 
 // Everything one evaluation reads and writes.
 struct LikelihoodContext {
@@ -43,11 +50,13 @@ struct LikelihoodContext {
   int32_t LH_MODE = -1;  // 1: search mapping, otherwise the initial one
   LikelihoodEngine* engine = nullptr;  // the family loop; nullptr: the plain one
   InitialProblem* initial_problem = nullptr;  // why the initial mapping rejected a point
+  const PedigreeLayout* layout = nullptr;  // the plain loop's; nullptr: built for each call
 };
 
-// Sets up the arrays of family f (children, parents, loose individuals).
-void INIT_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
-                 const PolyTables& poly, LikWork& work);
+// Sets up the arrays of family f by the members' roles in `layout` (built
+// from `ped`).
+void INIT_FAMILY(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+                 const ModelQuantities& model, const PolyTables& poly, LikWork& work);
 
 // Peels the nuclear families of family f in file order; result is the
 // family's peeled ln LH.
@@ -55,18 +64,20 @@ void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
                  const PolyTables& poly, LikWork& work, double& result);
 
 // The family loop of SAMPLE_LOGLIK at the model quantities already in
-// place: sets NFAM from PED_START(0) and adds the terms of the families of
-// non-zero weight in increasing order.  LL is LH_SENTINEL when a loose
+// place: sets NFAM from PED_START(0) and adds the terms of the evaluated
+// families in increasing order.  LL is LH_SENTINEL when a loose
 // individual's summed array is at or below LIK_FLOOR, or when the total is
 // not finite (a likelihood that vanished inside the peeling).
-void FAMILIES_LOGLIK(PedigreeTables& ped, const ModelQuantities& model, const PolyTables& poly,
-                     LikWork& work, double& LL);
+void FAMILIES_LOGLIK(PedigreeTables& ped, const PedigreeLayout& layout,
+                     const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+                     double& LL);
 
-// The plain term of one family with a non-zero weight and n_f > 0: set-up,
-// peeling and the loose individuals' terms.  `floor_hit` is set when a loose
+// The plain term of one evaluated family with n_f > 0: set-up, peeling and
+// the loose individuals' terms.  `floor_hit` is set when a loose
 // individual's summed array is at or below LIK_FLOOR (T is then undefined).
-void FAMILY_TERM_PLAIN(int32_t f, const PedigreeTables& ped, const ModelQuantities& model,
-                       const PolyTables& poly, LikWork& work, double& T, bool& floor_hit);
+void FAMILY_TERM_PLAIN(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+                       const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+                       double& T, bool& floor_hit);
 
 // The objective: the sample ln LH at the point in the parameter table, or
 // LH_SENTINEL for an impossible point (a rejected mapping, a loose

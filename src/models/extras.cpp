@@ -97,10 +97,10 @@ std::vector<std::pair<std::string, std::string>> extra_files(
   const std::string title = figure_title(kind);
   if (extras.posteriors) {
     if (have) {
-      const PosteriorTable post = genotype_posteriors(*sample.ped, sample.poly, q);
+      const PosteriorTable post = genotype_posteriors(*sample.ped, sample.layout, sample.poly, q);
       files.push_back({"posteriors.tsv", posteriors_tsv(*sample.ped, post, ids)});
       if (extras.figures)
-        files.push_back({"posteriors.svg", posteriors_plot(*sample.ped, post, title)});
+        files.push_back({"posteriors.svg", posteriors_plot(sample.layout, post, title)});
     } else if (warn) {
       warn("no posteriors: the " + std::string(model_name(kind)) + " model has no estimate");
     }

@@ -10,27 +10,6 @@
 
 namespace pedseg {
 
-void load_sample(SampleTables& s, const std::string& dir, OutputFile& diagnostics,
-                 const std::string& program) {
-  s.poly.NLOCI = 3;
-  s.poly.NCLASS = 7;
-  {
-    InputFile par_inp = open_input(path_in(dir, "par.inp"));
-    s.par.NPAR = NPAR_USED;
-    std::string long_name;
-    READ_PARAMETERS(par_inp, s.par, &long_name);
-    if (!long_name.empty())
-      write_text(diagnostics, program + ": warning: " + long_name_warning(long_name, s.par) + "\n");
-  }
-  BUILD_TRANS_POLY(s.poly);
-  BUILD_POLY_PRIOR(s.poly);
-  std::string reader_lines;  // the reader's console line is pedseg's, not ours
-  OutputFile reader_console = output_memory(reader_lines, "console");
-  READ_PEDIGREE(s.par.TRAIT_FILE_NAME, *s.ped, reader_console, dir);
-  validate_or_reject(*s.ped, diagnostics, program);
-  count_measured(*s.ped, s.NMEAS, s.NSPIKE);
-}
-
 Fitter::Fitter(SampleTables& sample, int32_t threads)
     : sample_(sample),
       engine_(std::make_unique<LikelihoodEngine>(*sample.ped, sample.poly, threads)) {}

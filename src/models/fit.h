@@ -13,6 +13,7 @@
 #include "likelihood/likelihood.h"
 #include "model/model.h"
 #include "pedigree/pedigree.h"
+#include "sample/sample.h"
 #include "search/search.h"
 
 namespace pedseg {
@@ -24,22 +25,6 @@ class LikelihoodEngine;
 // tau slots whatever their flags, or rebuilt with tau1 = tau2 = tau3 = q (no
 // transmission: an allele is passed on with the population frequency).
 enum class TransRule { Mapping, Taus, TausEqualQ };
-
-// The tables of one sample, read once (about 30 MB).
-struct SampleTables {
-  ParamTable par;  // par.inp as read, NPAR = 12
-  PolyTables poly;
-  std::unique_ptr<PedigreeTables> ped = std::make_unique<PedigreeTables>();
-  std::unique_ptr<LikWork> work = std::make_unique<LikWork>();
-  int32_t NMEAS = 0;
-  int32_t NSPIKE = 0;
-};
-
-// Reads par.inp, iway.dat and the trait file of folder `dir` ("" or ".": the
-// current one) with pedseg's rules and validation; throws InputError or
-// SizeStop as pedseg does.  Validator warnings go to `diagnostics`.
-void load_sample(SampleTables& sample, const std::string& dir, OutputFile& diagnostics,
-                 const std::string& program);
 
 // Called after every evaluation of a search: evaluations so far and the best
 // ln LH seen.

@@ -62,15 +62,6 @@ void READ_PEDIGREE(const char (&TRAIT_FILE_NAME)[16], PedigreeTables& ped,
 bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& errors,
                        std::vector<std::string>& warnings);
 
-// The validator as a program uses it: every warning to `diagnostics` as
-// "<program>: warning: ...", and an InputError listing every error.
-void validate_or_reject(const PedigreeTables& ped, OutputFile& diagnostics,
-                        const std::string& program);
-
-// Individuals of the families 1..NFAM with a measured trait and in the
-// spike (a spike individual counts in both).
-void count_measured(const PedigreeTables& ped, int32_t& NMEAS, int32_t& NSPIKE);
-
 // At most this many lines are written for one condition; a last line then
 // tells how many more cases of it were found.
 constexpr int VALIDATE_MAX_LINES = 20;

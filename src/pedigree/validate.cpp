@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "params/codes.h"
+#include "pedigree/layout.h"
 #include "pedigree/pedigree.h"
 
 namespace pedseg {
@@ -127,11 +127,10 @@ struct FamilyWarning {
 // The structural oddities of one family that passed every error check:
 // n members, nuclear families j0+1 to j1.
 void family_warnings(const PedigreeTables& ped, int64_t f, int64_t n, int64_t j0, int64_t j1,
-                     std::vector<int32_t>& last_target, std::vector<char>& listed, Report& report) {
+                     std::vector<int32_t>& last_target, std::vector<Role>& roles, Report& report) {
   FamilyWarning position, not_member, order, loose;
 
   last_target.assign(static_cast<size_t>(n) + 1, 0);
-  listed.assign(static_cast<size_t>(n) + 1, 0);
 
   auto target_of = [&](int64_t j) -> int32_t {
     const int32_t p = ped.NUC_PIVOT[j];
@@ -144,7 +143,6 @@ void family_warnings(const PedigreeTables& ped, int64_t f, int64_t n, int64_t j0
     const int32_t first = ped.NUC_MEMBERS[a];
     const int32_t second = ped.NUC_MEMBERS[a + 1];
     const int32_t pivot = ped.NUC_PIVOT[j];
-    for (int64_t q = a; q < b; ++q) listed[ped.NUC_MEMBERS[q]] = 1;
     last_target[target_of(j)] = static_cast<int32_t>(j);
 
     if (pivot == 0 || pivot == first || pivot == second) continue;
@@ -180,20 +178,14 @@ void family_warnings(const PedigreeTables& ped, int64_t f, int64_t n, int64_t j0
 
   // The loose individuals are taken to be the first one in no list and
   // every one after it.
-  int64_t first_loose = 0;
-  int64_t last_listed = 0;
-  for (int64_t d = 1; d <= n; ++d) {
-    if (!listed[d]) {
-      if (first_loose == 0) first_loose = d;
-    } else {
-      last_listed = d;
-    }
-  }
-  if (first_loose != 0 && last_listed > first_loose) {
-    loose.note(
-        where(f) + "individual " + num(first_loose) + " is in no member list but individual " +
-        num(last_listed) + " is; loose individuals must carry the highest local numbers, so " +
-        num(first_loose) + " to " + num(n) + " are all taken as loose (computed as written)");
+  roles.clear();
+  const FamilyLayout fam = layout_family(ped, static_cast<int32_t>(f), roles);
+  if (fam.last_listed > fam.first_loose) {
+    loose.note(where(f) + "individual " + num(fam.first_loose) +
+               " is in no member list but individual " + num(fam.last_listed) +
+               " is; loose individuals must carry the highest local numbers, so " +
+               num(fam.first_loose) + " to " + num(n) +
+               " are all taken as loose (computed as written)");
   }
 
   position.flush(report, W_PIVOT_POSITION);
@@ -224,7 +216,7 @@ bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& erro
   const int64_t last = std::clamp<int64_t>(analysed, 0, fam_read);
 
   std::vector<int32_t> last_target;
-  std::vector<char> listed;
+  std::vector<Role> roles;
 
   for (int64_t f = 1; f <= last; ++f) {
     const int64_t before = report.errors_found();
@@ -309,34 +301,12 @@ bool validate_pedigree(const PedigreeTables& ped, std::vector<std::string>& erro
     }
 
     if (report.errors_found() == before && size_known) {
-      family_warnings(ped, f, n, j0, j1, last_target, listed, report);
+      family_warnings(ped, f, n, j0, j1, last_target, roles, report);
     }
   }
 
   report.finish();
   return report.errors_found() == 0;
-}
-
-void validate_or_reject(const PedigreeTables& ped, OutputFile& diagnostics,
-                        const std::string& program) {
-  std::vector<std::string> errors, warnings;
-  bool ok = validate_pedigree(ped, errors, warnings);
-  for (const std::string& w : warnings) write_text(diagnostics, program + ": warning: " + w + "\n");
-  if (ok) return;
-  std::string message = "the pedigree structure in iway.dat cannot be analysed:";
-  for (const std::string& e : errors) message += "\n  " + e;
-  throw InputError{message};
-}
-
-void count_measured(const PedigreeTables& ped, int32_t& NMEAS, int32_t& NSPIKE) {
-  NMEAS = 0;
-  NSPIKE = 0;
-  for (int32_t f = 1; f <= ped.NFAM; ++f) {
-    for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i) {
-      if (trait_counts_measured(ped.TRAIT[i])) ++NMEAS;
-      if (trait_counts_spike(ped.TRAIT[i])) ++NSPIKE;
-    }
-  }
 }
 
 }  // namespace pedseg

@@ -146,10 +146,11 @@ class ListFactor {
 };
 
 // Copies the arrays INIT_FAMILY set up for family f.
-void initial_arrays(int32_t f, int32_t n_f, const PedigreeTables& ped, const ModelQuantities& model,
-                    const PolyTables& poly, const States& st, LikWork& work,
-                    std::vector<Arr>& A) {
-  INIT_FAMILY(f, ped, model, poly, work);
+void initial_arrays(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+                    const ModelQuantities& model, const PolyTables& poly, const States& st,
+                    LikWork& work, std::vector<Arr>& A) {
+  const int32_t n_f = layout[f].size;
+  INIT_FAMILY(f, layout, ped, model, poly, work);
   A.assign(static_cast<size_t>(n_f) + 1, Arr{});
   for (int32_t d = 1; d <= n_f; ++d)
     for (int g = 1; g <= 3; ++g)
@@ -164,9 +165,12 @@ struct FamilyLists {
   std::vector<size_t> target;
 };
 
-FamilyLists read_lists(int32_t f, int32_t n_f, const PedigreeTables& ped) {
+FamilyLists read_lists(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped) {
   FamilyLists L;
-  std::vector<char> gone(static_cast<size_t>(n_f) + 1, 0), listed(static_cast<size_t>(n_f) + 1, 0);
+  const int32_t n_f = layout[f].size;
+  // Listed individuals first, then the ones in no list.
+  if (layout[f].last_listed > layout[f].first_loose) return L;
+  std::vector<char> gone(static_cast<size_t>(n_f) + 1, 0);
   for (int32_t j = ped.PED_NUC[f] + 1; j <= ped.PED_NUC[f + 1]; ++j) {
     const int32_t first = ped.NUC_START[j];
     const int32_t S = ped.NUC_START[j + 1] - first;
@@ -188,29 +192,23 @@ FamilyLists read_lists(int32_t f, int32_t n_f, const PedigreeTables& ped) {
     } else {
       return L;
     }
-    for (size_t a = 0; a < m.size(); ++a) {
-      listed[m[a]] = 1;
+    for (size_t a = 0; a < m.size(); ++a)
       if (a != t) gone[m[a]] = 1;
-    }
     L.members.push_back(std::move(m));
     L.target.push_back(t);
-  }
-  // Listed individuals first, then the ones in no list.
-  bool unlisted_seen = false;
-  for (int32_t d = 1; d <= n_f; ++d) {
-    if (!listed[d]) unlisted_seen = true;
-    else if (unlisted_seen && !L.members.empty()) return L;
   }
   L.ok = true;
   return L;
 }
 
 // Outward method for one family; false when its likelihood is 0.
-bool outward_family(int32_t f, int32_t n_f, const FamilyLists& L, const PedigreeTables& ped,
-                    const ModelQuantities& model, const PolyTables& poly, const States& st,
-                    LikWork& work, IndividualPosterior* out) {
+bool outward_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& L,
+                    const PedigreeTables& ped, const ModelQuantities& model,
+                    const PolyTables& poly, const States& st, LikWork& work,
+                    IndividualPosterior* out) {
+  const int32_t n_f = layout[f].size;
   std::vector<Arr> A;
-  initial_arrays(f, n_f, ped, model, poly, st, work, A);
+  initial_arrays(f, layout, ped, model, poly, st, work, A);
   const size_t nl = L.members.size();
   std::vector<Arr> before(nl), inward(nl);
   std::vector<const Arr*> arr;
@@ -266,39 +264,22 @@ bool outward_family(int32_t f, int32_t n_f, const FamilyLists& L, const Pedigree
   return true;
 }
 
-// Sum of the entries of d's array.
-double array_total(int32_t d, const PolyTables& poly, const LikWork& work) {
-  double s = 0.0;
-  for (int g = 1; g <= 3; ++g)
-    for (int k = 1; k <= poly.NCLASS; ++k) s += ind_lik(work, d, g, k);
-  return s;
-}
-
 // Re-peeling method for one family; false when its likelihood is 0.
-bool repeel_family(int32_t f, int32_t n_f, const PedigreeTables& ped, const ModelQuantities& model,
-                   const PolyTables& poly, const States& st, LikWork& work,
-                   IndividualPosterior* out) {
-  const bool has_lists = ped.PED_NUC[f + 1] >= ped.PED_NUC[f] + 1;
-  // The loose individuals' terms start at the first individual in no list.
-  int32_t i0 = 1;
-  if (has_lists) {
-    std::vector<char> listed(static_cast<size_t>(n_f) + 1, 0);
-    for (int32_t p = ped.NUC_START[ped.PED_NUC[f] + 1]; p < ped.NUC_START[ped.PED_NUC[f + 1] + 1]; ++p)
-      if (ped.NUC_MEMBERS[p] >= 1 && ped.NUC_MEMBERS[p] <= n_f) listed[ped.NUC_MEMBERS[p]] = 1;
-    i0 = n_f + 1;
-    for (int32_t d = n_f; d >= 1; --d)
-      if (!listed[d]) i0 = d;
-  }
+bool repeel_family(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+                   const ModelQuantities& model, const PolyTables& poly, const States& st,
+                   LikWork& work, IndividualPosterior* out) {
+  const FamilyLayout& fam = layout[f];
+  const int32_t n_f = fam.size;
   // ln of the family likelihood with d's array restricted to the states
   // `keep` accepts; minus infinity when it is 0.
   auto restricted = [&](int32_t d, auto keep) {
-    INIT_FAMILY(f, ped, model, poly, work);
+    INIT_FAMILY(f, layout, ped, model, poly, work);
     for (int g = 1; g <= 3; ++g)
       for (int k = 1; k <= st.nclass; ++k)
         if (!keep(g, k)) ind_lik(work, d, g, k) = 0.0;
     double T = 0.0;
-    if (has_lists) PEEL_FAMILY(f, ped, model, poly, work, T);
-    for (int32_t i = i0; i <= n_f; ++i) T += std::log(array_total(i, poly, work));
+    if (fam.has_lists()) PEEL_FAMILY(f, ped, model, poly, work, T);
+    for (int32_t i = fam.first_loose; i <= n_f; ++i) T += std::log(array_sum(i, poly, work));
     return std::isnan(T) ? -std::numeric_limits<double>::infinity() : T;
   };
   // Weights exp(l - max l), normalised.
@@ -327,25 +308,26 @@ bool repeel_family(int32_t f, int32_t n_f, const PedigreeTables& ped, const Mode
 
 }  // namespace
 
-PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PolyTables& poly,
-                                   const ModelQuantities& model, PosteriorMethod method) {
+PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PedigreeLayout& layout,
+                                   const PolyTables& poly, const ModelQuantities& model,
+                                   PosteriorMethod method) {
   PosteriorTable table;
-  const int32_t nfam = ped.PED_START[0];
+  const int32_t nfam = layout.nfam();
   table.ind.assign(static_cast<size_t>(ped.PED_START[nfam + 1]) + 1, IndividualPosterior{});
   const States st(model, poly);
   auto work = std::make_unique<LikWork>();
   for (int32_t f = 1; f <= nfam; ++f) {
-    const int32_t n_f = ped.PED_START[f + 1] - ped.PED_START[f];
+    const int32_t n_f = layout[f].size;
     if (n_f <= 0) continue;
-    IndividualPosterior* out = table.ind.data() + ped.PED_START[f];
+    IndividualPosterior* out = table.ind.data() + layout[f].start;
     bool fine;
     FamilyLists lists;
-    if (method == PosteriorMethod::outward) lists = read_lists(f, n_f, ped);
+    if (method == PosteriorMethod::outward) lists = read_lists(f, layout, ped);
     if (lists.ok) {
-      fine = outward_family(f, n_f, lists, ped, model, poly, st, *work, out);
+      fine = outward_family(f, layout, lists, ped, model, poly, st, *work, out);
     } else {
       if (method == PosteriorMethod::outward) ++table.repeeled_families;
-      fine = repeel_family(f, n_f, ped, model, poly, st, *work, out);
+      fine = repeel_family(f, layout, ped, model, poly, st, *work, out);
     }
     if (!fine) {
       ++table.impossible_families;

@@ -50,9 +50,9 @@ struct PosteriorTable {
   int32_t impossible_families = 0;  // families of likelihood 0 (NaN entries)
 };
 
-// Every family 1..PED_START(0) of validated tables.
-PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PolyTables& poly,
-                                   const ModelQuantities& model,
+// Every family of validated tables and their layout.
+PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PedigreeLayout& layout,
+                                   const PolyTables& poly, const ModelQuantities& model,
                                    PosteriorMethod method = PosteriorMethod::outward);
 
 // Family and individual identifiers by global number, from the text of the

@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "driver/run.h"
 #include "likelihood/brute_force.h"
+#include "support/scratch_dir.h"
 
 namespace pedseg {
 namespace {
@@ -33,24 +32,18 @@ std::string slurp(const fs::path& p) {
 
 // Runs the analysis in a scratch copy of a case's inputs.
 struct CaseRun {
+  testsupport::ScratchDir scratch;
+  const fs::path& dir = scratch.dir;
   std::unique_ptr<RunTables> t = std::make_unique<RunTables>();
   std::string console, diagnostics;
-  fs::path dir;
 
-  explicit CaseRun(const std::string& name) {
-    dir = fs::temp_directory_path() / ("pedseg_run_test_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+  explicit CaseRun(const std::string& name) : scratch("run_test_" + name) {
     for (const auto& e : fs::directory_iterator(CASES / name / "input"))
       fs::copy_file(e.path(), dir / e.path().filename());
-    const fs::path here = fs::current_path();
-    fs::current_path(dir);
     OutputFile con = output_memory(console, "console");
     OutputFile diag = output_memory(diagnostics, "diagnostics");
     run_analysis(*t, con, diag);
-    fs::current_path(here);
   }
-  ~CaseRun() { fs::remove_all(dir); }
 };
 
 // The pedigree of the small cases: family 1 is parents 1 and 2 with
@@ -97,7 +90,7 @@ TEST(Run, ReportedLikelihoodsAreThoseOfTheReportedPoints) {
                        Case{"tiny_spike", false}, Case{"tiny_no_free", false}}) {
     SCOPED_TRACE(c.name);
     CaseRun run(c.name);
-    const auto fams = tiny_families(run.t->ped);
+    const auto fams = tiny_families(*run.t->ped);
     const ParamTable start = starting_table(c.name);
     expect_close(enumerated(fams, start.PAR_VAL, c.free_taus), run.t->INIT_LH);
     expect_close(enumerated(fams, run.t->par.PAR_VAL, c.free_taus), run.t->search.BEST_LH);

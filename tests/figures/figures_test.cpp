@@ -90,9 +90,10 @@ TEST(Figures, MixtureAndOtherPlots) {
   n.clear();
   EXPECT_EQ(xmltest::check(pedseg::profile_plot("q", r, -10.0, 0.2), n), "");
   EXPECT_EQ(n["line"] >= 4, true);
-  pedseg::PosteriorTable post = pedseg::genotype_posteriors(*ped, poly, q);
+  const pedseg::PedigreeLayout layout = pedseg::build_layout(*ped);
+  pedseg::PosteriorTable post = pedseg::genotype_posteriors(*ped, layout, poly, q);
   n.clear();
-  EXPECT_EQ(xmltest::check(pedseg::posteriors_plot(*ped, post, "posteriors"), n), "");
+  EXPECT_EQ(xmltest::check(pedseg::posteriors_plot(layout, post, "posteriors"), n), "");
   int measured_families = 0;
   for (int f = 1; f <= ped->PED_START[0]; ++f) measured_families += ped->PED_WEIGHT[f] > 0;
   EXPECT_EQ(n["circle"], 2 * measured_families);

@@ -88,7 +88,7 @@ void reset(RunTables& t) {
   t.par = ParamTable{};
   t.model = ModelQuantities{};
   t.poly = PolyTables{};
-  fuzz::reset_pedigree(t.ped);
+  fuzz::reset_pedigree(*t.ped);
   t.search = SearchResults{};
   t.NMEAS = 0;
   t.NSPIKE = 0;

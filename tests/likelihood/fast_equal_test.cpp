@@ -52,10 +52,11 @@ void expect_same(liktest::Tables& t, const std::string& what, int expect_plain =
   const int nfam = ped.PED_START[0];
   std::vector<double> terms(nfam + 1, 0.0);
   std::vector<bool> hits(nfam + 1, false);
+  const pedseg::PedigreeLayout layout = pedseg::build_layout(ped);
   for (int f = 1; f <= nfam; ++f) {
     if (ped.PED_WEIGHT[f] == 0.0 || ped.PED_START[f + 1] - ped.PED_START[f] <= 0) continue;
     bool hit = false;
-    FAMILY_TERM_PLAIN(f, ped, t.model, t.poly, *t.work, terms[f], hit);
+    FAMILY_TERM_PLAIN(f, layout, ped, t.model, t.poly, *t.work, terms[f], hit);
     hits[f] = hit;
   }
   const double plain = liktest::families_loglik(t);

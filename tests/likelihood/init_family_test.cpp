@@ -43,7 +43,9 @@ class InitFamily : public ::testing::Test {
       }
   }
 
-  void init() { pedseg::INIT_FAMILY(2, *t.ped, t.model, t.poly, *t.work); }
+  void init() {
+    pedseg::INIT_FAMILY(2, pedseg::build_layout(*t.ped), *t.ped, t.model, t.poly, *t.work);
+  }
 
   liktest::Tables t;
 };
@@ -107,8 +109,8 @@ TEST_F(InitFamily, ParentOfTwoListsAndSingleEntryList) {
   expect_array(7, PriorOnly);
 }
 
-// Two calls at the same point give the same arrays whatever the arrays and
-// flags held before (here: leftovers that look like finished members).
+// Two calls at the same point give the same arrays whatever the arrays held
+// before (here: leftovers of another evaluation).
 TEST_F(InitFamily, RepeatableWhateverTheArraysHeld) {
   bf::Structure s;
   s.traits = {0.1f, 0.9f, 1.4f, -0.2f, -999.0f};
@@ -116,7 +118,6 @@ TEST_F(InitFamily, RepeatableWhateverTheArraysHeld) {
   s.pivots = {0};
   put(s);
   for (int d = 1; d <= 5; ++d) {
-    t.work->IND_DONE[d] = 1;
     for (int g = 1; g <= 3; ++g)
       for (int k = 1; k <= 7; ++k) ind_lik(*t.work, d, g, k) = 77.0;
   }

@@ -26,7 +26,7 @@ struct Tables {
 // The family loop at the model quantities in `t`.
 inline double families_loglik(Tables& t) {
   double LL = 12345.0;
-  pedseg::FAMILIES_LOGLIK(*t.ped, t.model, t.poly, *t.work, LL);
+  pedseg::FAMILIES_LOGLIK(*t.ped, pedseg::build_layout(*t.ped), t.model, t.poly, *t.work, LL);
   return LL;
 }
 

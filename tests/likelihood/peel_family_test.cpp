@@ -67,7 +67,7 @@ TEST_F(Peel, ParentTargetWithoutChildren) {
   std::mt19937 rng(11);
   bf::model_to_tables(bf::random_model(rng, false), t.model, t.poly);
   bf::put_families({s}, *t.ped);
-  pedseg::INIT_FAMILY(1, *t.ped, t.model, t.poly, *t.work);
+  pedseg::INIT_FAMILY(1, pedseg::build_layout(*t.ped), *t.ped, t.model, t.poly, *t.work);
   const double sF = array_sum(1), sM = array_sum(2);
   double result = 0;
   pedseg::PEEL_FAMILY(1, *t.ped, t.model, t.poly, *t.work, result);
@@ -91,7 +91,7 @@ TEST_F(Peel, PivotOnSecondParent) {
   std::mt19937 rng(5);
   bf::model_to_tables(bf::random_model(rng, false), t.model, t.poly);
   bf::put_families({make({0.4f, 1.7f, 0.2f}, {{1, 2, 3}}, {2})}, *t.ped);
-  pedseg::INIT_FAMILY(1, *t.ped, t.model, t.poly, *t.work);
+  pedseg::INIT_FAMILY(1, pedseg::build_layout(*t.ped), *t.ped, t.model, t.poly, *t.work);
   double before[4][21];
   for (int d = 1; d <= 3; ++d)
     for (int i = 0; i < 21; ++i) before[d][i] = ind_lik(*t.work, d, i / 7 + 1, i % 7 + 1);
@@ -161,7 +161,7 @@ TEST_F(Peel, MembersAfterTheFirstLooseOneAreSummed) {
   std::mt19937 rng(9);
   bf::model_to_tables(bf::random_model(rng, false), t.model, t.poly);
   bf::put_families({make({0.4f, 1.7f, 0.9f, 0.2f, -0.6f}, {{1, 2, 4, 5}}, {0})}, *t.ped);
-  pedseg::INIT_FAMILY(1, *t.ped, t.model, t.poly, *t.work);
+  pedseg::INIT_FAMILY(1, pedseg::build_layout(*t.ped), *t.ped, t.model, t.poly, *t.work);
   double peeled = 0;
   pedseg::PEEL_FAMILY(1, *t.ped, t.model, t.poly, *t.work, peeled);
   const double want = ((peeled + std::log(array_sum(3))) + std::log(array_sum(4))) +
@@ -205,7 +205,7 @@ TEST_F(Peel, VanishingLikelihoodIsImpossible) {
   bf::model_to_tables(m, t.model, t.poly);
   bf::put_families({make({0.4f, 1.7f}, {}, {}), make({999.5f, 1.7f, 0.2f}, {{1, 2, 3}}, {0})},
                    *t.ped);
-  pedseg::INIT_FAMILY(2, *t.ped, t.model, t.poly, *t.work);
+  pedseg::INIT_FAMILY(2, pedseg::build_layout(*t.ped), *t.ped, t.model, t.poly, *t.work);
   double result = 0;
   pedseg::PEEL_FAMILY(2, *t.ped, t.model, t.poly, *t.work, result);
   EXPECT_FALSE(std::isfinite(result));

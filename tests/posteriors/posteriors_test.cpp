@@ -68,7 +68,8 @@ TEST(Posteriors, RandomPedigreesMatchTheEnumeration) {
     bf::model_to_tables(m, q, poly);
     bf::put_families(fams, *ped);
     for (PosteriorMethod method : {PosteriorMethod::outward, PosteriorMethod::repeel}) {
-      const pedseg::PosteriorTable got = pedseg::genotype_posteriors(*ped, poly, q, method);
+      const pedseg::PosteriorTable got =
+          pedseg::genotype_posteriors(*ped, pedseg::build_layout(*ped), poly, q, method);
       ASSERT_EQ(got.repeeled_families, 0);
       int start = 0, impossible = 0;
       for (const auto& s : fams) {
@@ -118,11 +119,12 @@ TEST(Posteriors, IrregularAndImpossibleFamilies) {
   bf::put_families({bf::Structure{{0.4f, 1.7f, 0.9f, 0.2f, -0.6f}, {{1, 2, 4, 5}}, {0}},
                     bf::Structure{{999.5f, 1.7f, 0.2f}, {{1, 2, 3}}, {0}}},
                    *ped);
-  const pedseg::PosteriorTable got = pedseg::genotype_posteriors(*ped, poly, q);
+  const pedseg::PosteriorTable got =
+      pedseg::genotype_posteriors(*ped, pedseg::build_layout(*ped), poly, q);
   EXPECT_EQ(got.repeeled_families, 1);
   EXPECT_EQ(got.impossible_families, 1);
-  const pedseg::PosteriorTable ref =
-      pedseg::genotype_posteriors(*ped, poly, q, PosteriorMethod::repeel);
+  const pedseg::PosteriorTable ref = pedseg::genotype_posteriors(*ped, pedseg::build_layout(*ped),
+                                                                 poly, q, PosteriorMethod::repeel);
   for (int i = 1; i <= 5; ++i) {
     EXPECT_EQ(got.ind[i].p[1], ref.ind[i].p[1]);
     EXPECT_NEAR(got.ind[i].p[1] + got.ind[i].p[2] + got.ind[i].p[3], 1.0, 1e-12);
@@ -144,8 +146,8 @@ TEST(Posteriors, TableWithIds) {
   auto ped = std::make_unique<pedseg::PedigreeTables>();
   bf::put_families({bf::Structure{{0.5f, -999.0f, 999.5f}, {{1, 2, 3}}, {0}}}, *ped);
   const auto ids = pedseg::read_idmap("# global number, family id, individual id\n1 F7 a\n3 F7 c\n", 3);
-  const std::string tsv =
-      pedseg::posteriors_tsv(*ped, pedseg::genotype_posteriors(*ped, poly, q), ids);
+  const std::string tsv = pedseg::posteriors_tsv(
+      *ped, pedseg::genotype_posteriors(*ped, pedseg::build_layout(*ped), poly, q), ids);
   std::istringstream in(tsv);
   std::string line;
   std::vector<std::string> lines;

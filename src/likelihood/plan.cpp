@@ -1,0 +1,117 @@
+#include "likelihood/plan.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "params/codes.h"
+
+namespace pedseg {
+
+namespace {
+
+// The peeling cases of family f; false when the fast kernels cannot take
+// its lists (fewer than two entries, repeated members, a pivot neither a
+// parent nor the child at position 3).
+bool plan_family(const PedigreeTables& ped, const FamilyLayout& fam, Plan& p, FamPlan& fp) {
+  fp.ops_begin = static_cast<int32_t>(p.ops.size());
+  for (int32_t j = fam.nuc_first; j <= fam.nuc_last; ++j) {
+    const int32_t S = ped.NUC_START[j + 1] - ped.NUC_START[j];
+    const int32_t* m = ped.NUC_MEMBERS + ped.NUC_START[j];
+    if (S < 2) return false;
+    for (int32_t a = 0; a < S; ++a)
+      for (int32_t b = 0; b < a; ++b)
+        if (m[a] == m[b]) return false;
+    const int32_t F = m[0], M = m[1], P = ped.NUC_PIVOT[j];
+    NucOp op{};
+    op.closing = P == 0;
+    op.F = F;
+    op.M = M;
+    op.kids_begin = static_cast<int32_t>(p.kids.size());
+    if (P == 0 || P == F || P == M) {
+      op.kind = Case::Parent;
+      op.target = P == M ? M : F;
+      op.other = P == M ? F : M;
+      for (int32_t a = 2; a < S; ++a) p.kids.push_back(m[a]);
+    } else {
+      if (S < 3 || P != m[2]) return false;
+      op.target = P;
+      op.kind = S == 3 ? Case::SingleChild : Case::ChildWithSiblings;
+      for (int32_t a = 3; a < S; ++a) p.kids.push_back(m[a]);
+    }
+    op.kids_end = static_cast<int32_t>(p.kids.size());
+    fp.cost += 1.0 + static_cast<double>(op.kids_end - op.kids_begin);
+    p.ops.push_back(op);
+  }
+  fp.ops_end = static_cast<int32_t>(p.ops.size());
+  fp.cost += static_cast<double>(fam.size) * 0.1;
+  return true;
+}
+
+}  // namespace
+
+Plan build_plan(const PedigreeTables& ped) {
+  Plan p;
+  p.layout = build_layout(ped);
+  const PedigreeLayout& layout = p.layout;
+  const int32_t nfam = layout.nfam();
+
+  // The set-up under the traits: a loose individual with a missing trait
+  // gets the prior alone.
+  p.setup.resize(layout.roles.size());
+  for (int32_t f = 1; f <= nfam; ++f) {
+    SetUp* setup = p.setup.data() + layout[f].roles_begin;
+    for (int32_t d = 1; d <= layout[f].size; ++d) {
+      const Role role = layout.role(f, d);
+      setup[d - 1] = role == Role::Child    ? SET_PEN
+                     : role == Role::Parent ? SET_PEN_PRIOR
+                     : trait_above_missing(ped.TRAIT[layout[f].start + d]) ? SET_PEN_PRIOR
+                                                                            : SET_PRIOR;
+    }
+  }
+
+  p.fams.assign(static_cast<size_t>(nfam) + 2, FamPlan{});
+  for (int32_t f = 1; f <= nfam; ++f) {
+    const FamilyLayout& fam = layout[f];
+    FamPlan& fp = p.fams[f];
+    if (!fam.evaluated || fam.size <= 0) continue;  // size 0: term 0
+    const size_t ops = p.ops.size(), kids = p.kids.size();
+    if (!plan_family(ped, fam, p, fp)) {
+      p.ops.resize(ops);
+      p.kids.resize(kids);
+      fp.cost = 0.0;
+      p.irregular.push_back(f);
+      continue;
+    }
+    p.order.push_back(f);
+    p.max_nf = std::max(p.max_nf, fam.size);
+    p.max_global = std::max(p.max_global, fam.start + fam.size);
+  }
+  std::stable_sort(p.order.begin(), p.order.end(),
+                   [&p](int32_t a, int32_t b) { return p.fams[a].cost > p.fams[b].cost; });
+
+  // The penetrance depends on the individual only through the trait value,
+  // so equal values (bitwise) share one computation.
+  std::vector<std::pair<uint32_t, int32_t>> values;  // (bits, global number)
+  for (int32_t f : p.order) {
+    const SetUp* setup = p.setup_of(f);
+    for (int32_t d = 1; d <= layout[f].size; ++d) {
+      if (setup[d - 1] == SET_PRIOR) continue;
+      uint32_t b;
+      std::memcpy(&b, &ped.TRAIT[layout[f].start + d], sizeof b);
+      values.push_back({b, layout[f].start + d});
+    }
+  }
+  std::sort(values.begin(), values.end());
+  for (size_t a = 0, first = 0; a < values.size(); ++a) {
+    if (a == 0 || values[a].first != values[a - 1].first) {
+      first = a;
+      p.value_rep.push_back(values[a].second);
+    } else {
+      p.value_copy.push_back({values[a].second, values[first].second});
+    }
+  }
+  std::sort(p.value_rep.begin(), p.value_rep.end());
+  return p;
+}
+
+}  // namespace pedseg
