@@ -26,7 +26,7 @@ constexpr int PROGRESS_EVERY = 200;  // evaluations between progress lines
 // are always finished.
 constexpr int32_t SCREEN_ITERATIONS = 3;
 constexpr double INITIAL_MARGIN = 1000.0;
-constexpr double SCREEN_MARGIN = 5.0;
+constexpr double SCREEN_MARGIN = 10.0;
 // Quasi-random starts stop once this many of them reached the best maximum.
 constexpr int32_t RANDOM_AGREEING = 2;
 // The estimate: the first start, in the fixed order, within this of the
