@@ -74,9 +74,10 @@ double det_log(double x) {
 }
 
 double det_exp(double x) {
-  constexpr double LN2_HI = 0.6931471805599452862;
-  constexpr double LN2_LO = 2.319046813846299558e-17;
-  const double k = std::floor(x / LN2_HI + 0.5);
+  // ln 2 split so that k * LN2_HI is exact for |k| < 2^11.
+  constexpr double LN2_HI = 6.93147180369123816490e-01;
+  constexpr double LN2_LO = 1.90821492927058770002e-10;
+  const double k = std::floor(x / (LN2_HI + LN2_LO) + 0.5);
   const double r = (x - k * LN2_HI) - k * LN2_LO;  // |r| <= 0.35
   // The Taylor series of e^r, exhausted by the 18th term.
   double sum = 1.0;
