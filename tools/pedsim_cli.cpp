@@ -206,7 +206,7 @@ int run_pedsim(const std::vector<std::string>& args, std::string& out, std::stri
     err += command.usage_line(bad);
     return PEDSIM.usage_status;
   }
-  if (st.sim.generations == 3 && !st.sim.spouses)
+  if ((st.sim.generations == 3 || st.sim.cousins > 0.0) && !st.sim.spouses)
     err += "pedsim: without --spouses the married-in parents are written as unknown (0); "
            "convert with ped2iway --fix-parents\n";
 

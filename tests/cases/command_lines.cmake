@@ -161,7 +161,7 @@ row(pedsim 0 "^# pedsim, seed 1\nfamily individual father mother sex trait age p
     "2 families kept out of [0-9]+ drawn [(]proband's trait at or above 12[)], [0-9]+ individuals"
     --families 2 --age-effect 0.1 --select-above 12)
 row(pedsim 0 "^# pedsim, seed 1: family individual father mother sex trait\nF1 1 0 0 1 [0-9.]+\n"
-    "2 families, [0-9]+ individuals written" --families 2 --cousins 1 --sisters 0.5 --lognormal
+    "2 families, [0-9]+ individuals written" --families 2 --cousins 1 --sisters 0.5 --spouses --lognormal
     --set 5=1 --set 6=1 --set 7=1 --set 11=0.1 --set 12=0.1)
 row(pedsim 2 - "absent.inp: the file does not exist\n$" --par absent.inp)
 row(pedsim 2 - "cannot write no/x.ped: [^\n]+\n$" --families 2 --out no/x.ped)
