@@ -1,5 +1,6 @@
 #include "sample/sample.h"
 
+#include <filesystem>
 #include <vector>
 
 #include "params/codes.h"
@@ -51,6 +52,21 @@ void load_sample(SampleTables& s, const std::string& dir, OutputFile& diagnostic
       s.NMEAS += trait_counts_measured(s.ped->TRAIT[i]);
       s.NSPIKE += trait_counts_spike(s.ped->TRAIT[i]);
     }
+  // The study's files, for the programs that ask for them.
+  s.covariates.reset();
+  s.proband.clear();
+  auto present = [&](const char* name) {
+    std::error_code ec;
+    return std::filesystem::exists(path_in(dir, name), ec);
+  };
+  if (hooks.read_covariates && present(COVARIATES_FILE_NAME)) {
+    InputFile file = open_input(path_in(dir, COVARIATES_FILE_NAME));
+    s.covariates = read_covariates(file, s.ped->NIND);
+  }
+  if (hooks.read_proband && present(PROBAND_FILE_NAME)) {
+    InputFile file = open_input(path_in(dir, PROBAND_FILE_NAME));
+    s.proband = read_probands(file, s.ped->NIND);
+  }
 }
 
 }  // namespace pedseg
