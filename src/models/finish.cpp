@@ -29,9 +29,10 @@ std::vector<int32_t> free_entries(const ParamVector& t) {
   return e;
 }
 
+// A value on or beyond a bound goes to the scale's limit.
 double logit_of(const ParamVector& t, int32_t i) {
   const double range = t.high[i] - t.low[i];
-  const double u = (t.value[i] - t.low[i]) / range;
+  const double u = std::clamp((t.value[i] - t.low[i]) / range, 0.0, 1.0);
   const double z = std::log(u) - std::log1p(-u);
   return std::isnan(z) ? 0.0 : std::clamp(z, -FINISH_Z_LIMIT, FINISH_Z_LIMIT);
 }
