@@ -146,6 +146,7 @@ class ModelFitter {
     if (best.iteration_limit) r.notes.push_back("the search stopped at its iteration limit");
     set_statuses(r);
     if (options_.standard_errors) standard_errors(fitter_, r);
+    interim_optima_and_derived(r);  // stand-in until the global fits are merged
   }
 
   Fitted search(ModelKind kind, ParamVector t, const std::string& what) {

@@ -39,6 +39,20 @@ double p_chisq(double x, double df);
 // point mass at 0).
 double p_chisq_mixture(double x, const std::vector<double>& weights);
 
+// ---- Stand-in (interim_fit.cpp) for the interface of the global fits of
+// issue 19, which another branch implements and replaces this block with.
+struct Optimum {  // one local maximum of a model, in the reported labelling
+  ParamVector point;
+  double lnL = LH_SENTINEL;
+  double gradient_norm = 0.0;
+};
+struct DerivedEstimate {
+  std::string name;
+  double value = 0.0;
+  std::optional<double> se;
+};
+// ---- End of the stand-in block.
+
 struct ModelResult {
   ModelKind kind = ModelKind::Mixed;
   bool fitted = false;         // some start reached a possible point
@@ -59,6 +73,10 @@ struct ModelResult {
   std::vector<std::string> notes;
   size_t fit_notes = 0;   // notes[0, fit_notes) come from the searches, the rest from the estimate
   std::string test_note;  // about the test, shown after the notes
+  // Stand-in fields (interim_fit.cpp): the local maxima, best first
+  // (optima[0] is the estimate), and the estimates derived from it.
+  std::vector<Optimum> optima;
+  std::vector<DerivedEstimate> derived;
 };
 
 inline constexpr double STARTS_AGREE = 0.01;  // ln LH units
@@ -113,6 +131,23 @@ bool refit_model(ModelsRun& run, const SampleTables& sample, Fitter& fitter,
 // it holds, leaves the estimate in it and returns its ln LH (LH_SENTINEL when
 // the start is impossible).
 double maximise_model(Fitter& fitter, ModelKind kind, ParamVector& point);
+
+// ---- Stand-in (interim_fit.cpp) for the interface of the global fits.
+// Maximises model `kind` over the free entries of `point` (entries the caller
+// has fixed stay fixed) from `point` and from each of `extra_starts`; leaves
+// the best point in `point` and returns its ln L (LH_SENTINEL when no start
+// is possible).  Deterministic.
+double maximise_model(Fitter& fitter, const SampleTables& sample, ModelKind kind,
+                      ParamVector& point, const std::vector<ParamVector>& extra_starts = {});
+// The mirrored labelling of a point of a model with a gene: (1 - q, mean3,
+// mean2, mean1, spikes 3-1, 1 - tau3, 1 - tau2, 1 - tau1); false when the
+// mirror is not a point of the model.
+bool mirror_point(const ParamVector& point, ParamVector& mirrored);
+// Fills optima and derived of a row at its estimate.
+void interim_optima_and_derived(ModelResult& r);
+// The fits are the stand-in's: tests that need the global maxima skip.
+inline constexpr bool INTERIM_FITS = true;
+// ---- End of the stand-in block.
 
 // The model quantities of a model at a point of it (an estimate); false when
 // the point is impossible.
