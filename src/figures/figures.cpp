@@ -163,12 +163,13 @@ MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
 
 std::string profile_plot(std::string_view name, const ProfileResult& r, double max_lnl,
                          double estimate) {
+  std::vector<std::pair<double, double>> pts;  // impossible points have no place on it
+  for (size_t i = 0; i < r.value.size(); ++i)
+    if (!impossible_lh(r.lnl[i])) pts.push_back({r.value[i], r.lnl[i]});
   double lmin = max_lnl - 2.0 * PROFILE_DROP_95;
-  for (double l : r.lnl) lmin = std::min(lmin, l);
-  const double xlo = r.value.empty() ? estimate - 1 : r.value.front();
-  const double xhi = r.value.empty() ? estimate + 1 : r.value.back();
-  std::vector<std::pair<double, double>> pts;
-  for (size_t i = 0; i < r.value.size(); ++i) pts.push_back({r.value[i], r.lnl[i]});
+  for (const auto& [x, l] : pts) lmin = std::min(lmin, l);
+  const double xlo = pts.empty() ? estimate - 1 : pts.front().first;
+  const double xhi = pts.empty() ? estimate + 1 : pts.back().first;
   const double level = max_lnl - PROFILE_DROP_95;
   const Stroke max_line{"#1f77b4", 1.0, ""}, drop_line{"#d62728", 1.0, "6 3"},
       ci_line{"#999999", 1.0, "2 3"};
@@ -185,8 +186,9 @@ std::string profile_plot(std::string_view name, const ProfileResult& r, double m
     c.axes(name, "profile ln L", "profile likelihood of " + std::string(name));
     c.hline(max_lnl, max_line);
     c.hline(level, drop_line);
-    // The interval's ends, from the axis up to the drop.
-    for (double end : {r.ci_low, r.ci_high}) c.segment(end, c.yticks().lo, end, level, ci_line);
+    // The interval's ends that were found, from the axis up to the drop.
+    for (const IntervalEnd* e : {&r.low, &r.high})
+      if (e->kind != EndKind::Unknown) c.segment(e->value, c.yticks().lo, e->value, level, ci_line);
     c.curve(pts, Stroke{"#000000", 2.0, ""});
     for (const auto& [x, l] : pts) c.point(x, l, "#000000", 2.5, 1.0);
     c.point(estimate, max_lnl, "#1f77b4", 4.0, 1.0);

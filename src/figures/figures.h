@@ -34,8 +34,8 @@ struct MixturePlot {
 MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
                          const ModelQuantities& model, std::string_view title);
 
-// profile_PARAM.svg: the profile ln L, the maximum, the 95% threshold
-// (maximum - 1.92) and the interval.
+// profile_PARAM.svg: the profile ln L (its possible points), the maximum, the
+// 95% threshold (maximum - 1.92) and the interval's ends that were found.
 std::string profile_plot(std::string_view name, const ProfileResult& r, double max_lnl,
                          double estimate);
 

@@ -11,6 +11,7 @@
 
 #include "models/fit.h"
 #include "params/param_vector.h"
+#include "profile/profile.h"
 
 namespace pedseg {
 
@@ -98,8 +99,8 @@ using ProgressLine = std::function<void(const std::string&)>;
 struct ProfileInterval {
   ModelKind kind = ModelKind::Mixed;
   int32_t entry = 0;
-  double low = 0.0, high = 0.0;
-  bool low_open = false, high_open = false;
+  IntervalEnd low, high;
+  bool gap = false;  // the profile leaves the interval between its ends
 };
 
 struct ModelsRun {

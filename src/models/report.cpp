@@ -42,6 +42,16 @@ std::string joined_notes(const ModelResult& r) {
   return s;
 }
 
+// An end of an interval in estimates.tsv: its value and whether it is open
+// (1) or closed (0); both empty when there is no interval or the end was not
+// found.
+std::string end_value(const IntervalEnd& e) {
+  return e.kind == EndKind::Unknown ? "" : real17(e.value);
+}
+std::string end_open(const IntervalEnd& e) {
+  return e.kind == EndKind::Unknown ? "" : e.kind == EndKind::Open ? "1" : "0";
+}
+
 const ProfileInterval* find_interval(const ModelsRun& run, ModelKind kind, int32_t entry) {
   for (const ProfileInterval& v : run.intervals)
     if (v.kind == kind && v.entry == entry) return &v;
@@ -77,25 +87,37 @@ std::string aligned(const std::vector<std::vector<std::string>>& rows, const std
   return s;
 }
 
+std::string end_text(const IntervalEnd& e) {
+  if (e.kind == EndKind::Unknown) return "- ";
+  return fixed(e.value, 6) + (e.kind == EndKind::Open ? "*" : " ");
+}
+
 // The profile likelihood intervals; an end where the profile stays within
-// the drop up to the grid's end is marked with '*'.
+// the drop up to the grid's end is marked with '*', one that was not found
+// with '-'.
 std::string intervals_block(const ModelsRun& run) {
   std::vector<std::vector<std::string>> rows{{"parameter", "estimate", "ci_low ", "ci_high "}};
-  bool open = false;
+  bool open = false, unknown = false;
+  std::string gaps;
   for (const ProfileInterval& v : run.intervals) {
     const ModelResult* r = run.find(v.kind);
     if (r == nullptr) continue;
-    rows.push_back({std::string(model_name(v.kind)) + " " + r->estimate.name[v.entry],
-                    fixed(r->estimate.value[v.entry], 6),
-                    fixed(v.low, 6) + (v.low_open ? "*" : " "),
-                    fixed(v.high, 6) + (v.high_open ? "*" : " ")});
-    open = open || v.low_open || v.high_open;
+    const std::string name = std::string(model_name(v.kind)) + " " + r->estimate.name[v.entry];
+    rows.push_back({name, fixed(r->estimate.value[v.entry], 6), end_text(v.low), end_text(v.high)});
+    if (v.gap)
+      gaps += "  " + name +
+              ": the profile falls below the drop and rises above it again between the ends\n";
+    for (const IntervalEnd* e : {&v.low, &v.high}) {
+      open = open || e->kind == EndKind::Open;
+      unknown = unknown || e->kind == EndKind::Unknown;
+    }
   }
   const std::string drop = fixed(PROFILE_DROP_95, 2);
   std::string s = "Profile likelihood intervals (95%: ln L within " + drop + " of the maximum):\n" +
                   aligned(rows, "  ", {0});
   if (open) s += "  * the profile stays within " + drop + " of the maximum up to the end of its grid\n";
-  return s;
+  if (unknown) s += "  - not found: the profile stopped at a point above the maximum\n";
+  return s + gaps;
 }
 
 }  // namespace
@@ -129,14 +151,19 @@ std::string models_tsv(const ModelsRun& run) {
 
 std::string estimates_tsv(const ModelsRun& run) {
   std::string s;
-  add_row(s, {"model", "slot", "parameter", "estimate", "se", "status", "ci_low", "ci_high"});
+  add_row(s, {"model", "slot", "parameter", "estimate", "se", "status", "ci_low", "ci_high",
+              "ci_low_open", "ci_high_open"});
   for (const ModelResult& r : run.results) {
     if (!r.fitted) continue;
     for (int32_t i = 1; i <= r.estimate.size(); ++i) {
       const ProfileInterval* v = find_interval(run, r.kind, i);
+      const IntervalEnd none;
+      const IntervalEnd& low = v ? v->low : none;
+      const IntervalEnd& high = v ? v->high : none;
       add_row(s, {model_name(r.kind), std::to_string(i), r.estimate.name[i],
                   real17(r.estimate.value[i]), r.se[i] ? real17(*r.se[i]) : "",
-                  status_name(r.status[i]), v ? real17(v->low) : "", v ? real17(v->high) : ""});
+                  status_name(r.status[i]), end_value(low), end_value(high), end_open(low),
+                  end_open(high)});
     }
   }
   return s;

@@ -86,8 +86,8 @@ TEST(Figures, MixtureAndOtherPlots) {
   pedseg::ProfileResult r;
   r.value = {0.1, 0.2, 0.3};
   r.lnl = {-12.0, -10.0, -11.0};
-  r.ci_low = 0.15;
-  r.ci_high = 0.28;
+  r.low = {0.15, pedseg::EndKind::Closed};
+  r.high = {0.28, pedseg::EndKind::Closed};
   n.clear();
   const std::string profile = pedseg::profile_plot("q", r, -10.0, 0.2);
   EXPECT_EQ(xmltest::check(profile, n), "");
