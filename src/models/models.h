@@ -167,6 +167,8 @@ void standard_errors(Fitter& fitter, ModelResult& result);
 // The two files and the console table.
 std::string models_tsv(const ModelsRun& run);
 std::string estimates_tsv(const ModelsRun& run);
-std::string console_table(const ModelsRun& run);
+// The console: the table, its notes, the estimates of the `focus` model when
+// it was fitted, and the profile likelihood intervals.
+std::string console_table(const ModelsRun& run, std::optional<ModelKind> focus = std::nullopt);
 
 }  // namespace pedseg

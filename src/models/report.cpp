@@ -120,6 +120,37 @@ std::string intervals_block(const ModelsRun& run) {
   return s + gaps;
 }
 
+// The estimates of one model as a published table gives them: the
+// parameters in the order of their meaning, then the derived quantities,
+// with standard errors; what was not estimated says why.
+std::string estimates_block(const ModelResult& r) {
+  const ParamVector& t = r.estimate;
+  std::vector<std::vector<std::string>> rows{{"parameter", "estimate", "se", ""}};
+  const auto add_derived = [&](bool polygenic) {
+    for (const DerivedEstimate& d : r.derived)
+      if ((d.name.rfind("polygenic", 0) == 0) == polygenic)
+        rows.push_back({d.name, fixed(d.value, 6), d.se ? fixed(*d.se, 6) : "", ""});
+  };
+  const int32_t order[] = {SLOT_Q,        mean_slot(1),  mean_slot(2), mean_slot(3),
+                           spike_slot(1), spike_slot(2), spike_slot(3), tau_slot(1),
+                           tau_slot(2),   tau_slot(3),   SLOT_POLY_EFFECT, SLOT_RES_VAR};
+  for (int32_t i : order) {
+    if (i == SLOT_RES_VAR) add_derived(true);  // the polygenic component's, after its effect
+    std::string why;
+    switch (r.status[i]) {
+      case ParamStatus::Free: break;
+      case ParamStatus::AtBound: why = "at a bound"; break;
+      case ParamStatus::Linked:
+      case ParamStatus::Constrained: why = "= " + t.name[t.link[i]]; break;
+      default: why = status_name(r.status[i]);
+    }
+    rows.push_back({t.name[i], fixed(t.value[i], 6), r.se[i] ? fixed(*r.se[i], 6) : "", why});
+  }
+  add_derived(false);
+  return std::string("Estimates of the ") + model_name(r.kind) + " model (se: standard error):\n" +
+         aligned(rows, "  ", {0, 3});
+}
+
 }  // namespace
 
 std::string lh_text(double v) { return fixed(v, 6); }
@@ -169,7 +200,7 @@ std::string estimates_tsv(const ModelsRun& run) {
   return s;
 }
 
-std::string console_table(const ModelsRun& run) {
+std::string console_table(const ModelsRun& run, std::optional<ModelKind> focus) {
   std::vector<std::vector<std::string>> rows;
   rows.push_back({"model", "-2lnL", "n_free", "AIC", "test", "df", "chisq", "p", "starts"});
   std::string notes;
@@ -196,6 +227,8 @@ std::string console_table(const ModelsRun& run) {
   }
   std::string s = aligned(rows, "", {0, 4});  // names and the test left-aligned
   if (!notes.empty()) s += "\nNotes:\n" + notes;
+  const ModelResult* f = focus ? run.find(*focus) : nullptr;
+  if (f != nullptr && f->fitted) s.append("\n").append(estimates_block(*f));
   if (!run.intervals.empty()) s.append("\n").append(intervals_block(run));
   return s;
 }

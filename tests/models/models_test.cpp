@@ -314,6 +314,7 @@ TEST(ModelsProgram, PosteriorsProfileAndFigures) {
                                     "spike1", "--no-se", "--starts", "1", "--quiet"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Profile likelihood intervals"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Estimates of the mixed model"), std::string::npos) << r.out;
 
   const auto post = tsv("posteriors.tsv");
   ASSERT_GT(post.size(), 1u);
