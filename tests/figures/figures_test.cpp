@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "figures/figures.h"
+#include "params/codes.h"
 #include "likelihood/brute_force.h"
 #include "plot/xml_check.h"
 
@@ -93,6 +94,12 @@ TEST(Figures, MixtureAndOtherPlots) {
   EXPECT_EQ(xmltest::check(profile, n), "");
   EXPECT_EQ(n["line"] >= 4, true);
   EXPECT_EQ(xmltest::legend_covers(profile), "");
+  // An impossible point has no place on the figure nor in its range.
+  r.value.insert(r.value.begin(), 0.05);
+  r.lnl.insert(r.lnl.begin(), pedseg::LH_SENTINEL);
+  const std::string with_impossible = pedseg::profile_plot("q", r, -10.0, 0.2);
+  EXPECT_EQ(with_impossible.find("e+"), std::string::npos);
+  EXPECT_EQ(with_impossible.find(">0.05<"), std::string::npos);  // the x range starts at 0.1
   pedseg::PosteriorTable post = pedseg::genotype_posteriors(*ped, poly, q);
   n.clear();
   const std::string posteriors = pedseg::posteriors_plot(*ped, post, "posteriors");
