@@ -28,11 +28,13 @@ std::vector<double> side_values(double est, double end, int32_t n) {
 }
 
 // Points per side in proportion to the side's length, at least 2 on a side
-// that has room.
+// that has room (1 when there are fewer than 4 in all).
 std::pair<int32_t, int32_t> split_points(double len_lo, double len_hi, int32_t total) {
   if (len_lo > 0.0 && len_hi > 0.0) {
-    const int32_t n_lo = std::clamp(
-        static_cast<int32_t>(std::lround(total * len_lo / (len_lo + len_hi))), 2, total - 2);
+    const int32_t least = std::min<int32_t>(2, total / 2);
+    const int32_t n_lo =
+        std::clamp(static_cast<int32_t>(std::lround(total * len_lo / (len_lo + len_hi))), least,
+                   total - least);
     return {n_lo, total - n_lo};
   }
   if (len_lo > 0.0) return {total, 0};
