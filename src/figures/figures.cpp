@@ -43,6 +43,21 @@ double genotype_density(double y, int g, const ModelQuantities& m, const PolyTab
   return m.GEN_FREQ[g] * (1.0 - m.SPIKE_PROB[g]) * s / std::sqrt(2.0 * M_PI * m.RES_VAR);
 }
 
+// The top of a y range from `lo` that keeps `share` of the plot's height free
+// above `top`.
+double with_room(double lo, double top, double share) {
+  return top + share / (1.0 - share) * (top - lo);
+}
+
+// A figure is drawn again, with more room above its data, while its legend
+// finds no corner where it covers nothing: this share of the plot's height at
+// attempt k (none at first, then what the legend needs, then more).
+constexpr int LEGEND_ATTEMPTS = 5;
+double legend_room(int k, const std::vector<Chart::LegendEntry>& entries, double height) {
+  if (k == 0) return 0.0;
+  return std::min(0.9, (Chart::legend_size(entries).second + 16.0) / height + 0.1 * (k - 1));
+}
+
 }  // namespace
 
 MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
@@ -107,59 +122,78 @@ MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
   tsv += "spike_observed\t\t\t" + real(observed_spike) + '\n';
   tsv += "spike_expected\t\t\t" + real(expected_spike) + '\n';
 
-  // Main panel, and the spike panel at its right.
-  SvgDocument doc(820, 480);
+  // Main panel, and the spike panel at its right when the sample has spike
+  // values.
   double ymax = 0.0;
   for (double h : hist) ymax = std::max(ymax, h);
   for (const auto& [x, d] : curve[0]) ymax = std::max(ymax, d);
-  Chart main(doc, 80, 50, 560, 360, x0, x1, 0.0, ymax > 0 ? ymax : 1.0);
-  main.axes("trait value", "density", title);
-  for (int b = 0; b < nb; ++b)
-    main.bar(bins.lo + b * bins.step, bins.lo + (b + 1) * bins.step, hist[b], BAR_COLOUR, "#ffffff");
-  for (int g = 1; g <= 3; ++g) main.curve(curve[g], Stroke{GENOTYPE_COLOUR[g], 1.5, "6 3"});
-  main.curve(curve[0], Stroke{"#000000", 2.0, ""});
-  main.legend({{"measured values", Stroke{BAR_COLOUR, 1, ""}, true},
-               {"fitted density", Stroke{"#000000", 2.0, ""}},
-               {"genotype 1", Stroke{GENOTYPE_COLOUR[1], 1.5, "6 3"}},
-               {"genotype 2", Stroke{GENOTYPE_COLOUR[2], 1.5, "6 3"}},
-               {"genotype 3", Stroke{GENOTYPE_COLOUR[3], 1.5, "6 3"}}});
-  const double smax = std::max({observed_spike, expected_spike, 0.01});
-  Chart side(doc, 720, 50, 70, 360, 0.0, 2.0, 0.0, smax);
-  side.axes("spike", "share of measured values", "", false);
-  side.bar(0.2, 0.9, observed_spike, BAR_COLOUR);
-  side.bar(1.1, 1.8, expected_spike, "none", "#000000");
-  doc.text(side.px(0.55), 405, "obs.", 10, "middle");
-  doc.text(side.px(1.45), 405, "exp.", 10, "middle");
-  out.svg = doc.str();
-  return out;
+  if (!(ymax > 0.0)) ymax = 1.0;
+  const bool spike_panel = spike > 0;
+  const std::vector<Chart::LegendEntry> legend = {
+      {"measured values", Stroke{BAR_COLOUR, 1, ""}, true},
+      {"fitted density", Stroke{"#000000", 2.0, ""}},
+      {"genotype 1", Stroke{GENOTYPE_COLOUR[1], 1.5, "6 3"}},
+      {"genotype 2", Stroke{GENOTYPE_COLOUR[2], 1.5, "6 3"}},
+      {"genotype 3", Stroke{GENOTYPE_COLOUR[3], 1.5, "6 3"}}};
+  constexpr double HEIGHT = 360;
+  for (int k = 0;; ++k) {
+    SvgDocument doc(820, 480);
+    Chart main(doc, 80, 50, spike_panel ? 560 : 700, HEIGHT, x0, x1, 0.0,
+               with_room(0.0, ymax, legend_room(k, legend, HEIGHT)));
+    main.axes("trait value", "density", title);
+    for (int b = 0; b < nb; ++b)
+      main.bar(bins.lo + b * bins.step, bins.lo + (b + 1) * bins.step, hist[b], BAR_COLOUR,
+               "#ffffff");
+    for (int g = 1; g <= 3; ++g) main.curve(curve[g], Stroke{GENOTYPE_COLOUR[g], 1.5, "6 3"});
+    main.curve(curve[0], Stroke{"#000000", 2.0, ""});
+    if (!main.legend(legend) && k + 1 < LEGEND_ATTEMPTS) continue;
+    if (spike_panel) {
+      const double smax = std::max({observed_spike, expected_spike, 0.01});
+      Chart side(doc, 720, 50, 70, HEIGHT, 0.0, 2.0, 0.0, smax);
+      side.axes("spike", "share of measured values", "", false);
+      side.bar(0.2, 0.9, observed_spike, BAR_COLOUR);
+      side.bar(1.1, 1.8, expected_spike, "none", "#000000");
+      doc.text(side.px(0.55), 405, "obs.", 10, "middle");
+      doc.text(side.px(1.45), 405, "exp.", 10, "middle");
+    }
+    out.svg = doc.str();
+    return out;
+  }
 }
 
 std::string profile_plot(std::string_view name, const ProfileResult& r, double max_lnl,
                          double estimate) {
-  SvgDocument doc(640, 440);
+  std::vector<std::pair<double, double>> pts;  // impossible points have no place on it
+  for (size_t i = 0; i < r.value.size(); ++i)
+    if (!impossible_lh(r.lnl[i])) pts.push_back({r.value[i], r.lnl[i]});
   double lmin = max_lnl - 2.0 * PROFILE_DROP_95;
-  for (double l : r.lnl) lmin = std::min(lmin, l);
-  const double xlo = r.value.empty() ? estimate - 1 : r.value.front();
-  const double xhi = r.value.empty() ? estimate + 1 : r.value.back();
-  Chart c(doc, 90, 50, 510, 320, xlo, xhi, lmin, max_lnl + 0.1 * (max_lnl - lmin));
-  const std::string title = "profile likelihood of " + std::string(name);
-  c.axes(name, "profile ln L", title);
-  std::vector<std::pair<double, double>> pts;
-  for (size_t i = 0; i < r.value.size(); ++i) pts.push_back({r.value[i], r.lnl[i]});
+  for (const auto& [x, l] : pts) lmin = std::min(lmin, l);
+  const double xlo = pts.empty() ? estimate - 1 : pts.front().first;
+  const double xhi = pts.empty() ? estimate + 1 : pts.back().first;
+  const double level = max_lnl - PROFILE_DROP_95;
   const Stroke max_line{"#1f77b4", 1.0, ""}, drop_line{"#d62728", 1.0, "6 3"},
       ci_line{"#999999", 1.0, "2 3"};
-  c.hline(max_lnl, max_line);
-  c.hline(max_lnl - PROFILE_DROP_95, drop_line);
-  c.vline(r.ci_low, ci_line);
-  c.vline(r.ci_high, ci_line);
-  c.curve(pts, Stroke{"#000000", 2.0, ""});
-  for (const auto& [x, l] : pts) c.point(x, l, "#000000", 2.5, 1.0);
-  c.point(estimate, max_lnl, "#1f77b4", 4.0, 1.0);
-  c.legend({{"profile ln L", Stroke{"#000000", 2.0, ""}},
-            {"maximum", max_line},
-            {"maximum - 1.92 (95%)", drop_line},
-            {"95% interval", ci_line}});
-  return doc.str();
+  const std::vector<Chart::LegendEntry> legend = {{"profile ln L", Stroke{"#000000", 2.0, ""}},
+                                                  {"maximum", max_line},
+                                                  {"maximum - 1.92 (95%)", drop_line},
+                                                  {"95% interval", ci_line}};
+  constexpr double HEIGHT = 320;
+  const double top = max_lnl + 0.1 * (max_lnl - lmin);
+  for (int k = 0;; ++k) {
+    SvgDocument doc(640, 440);
+    Chart c(doc, 90, 50, 510, HEIGHT, xlo, xhi, lmin,
+            with_room(lmin, top, legend_room(k, legend, HEIGHT)));
+    c.axes(name, "profile ln L", "profile likelihood of " + std::string(name));
+    c.hline(max_lnl, max_line);
+    c.hline(level, drop_line);
+    // The interval's ends that were found, from the axis up to the drop.
+    for (const IntervalEnd* e : {&r.low, &r.high})
+      if (e->kind != EndKind::Unknown) c.segment(e->value, c.yticks().lo, e->value, level, ci_line);
+    c.curve(pts, Stroke{"#000000", 2.0, ""});
+    for (const auto& [x, l] : pts) c.point(x, l, "#000000", 2.5, 1.0);
+    c.point(estimate, max_lnl, "#1f77b4", 4.0, 1.0);
+    if (c.legend(legend) || k + 1 == LEGEND_ATTEMPTS) return doc.str();
+  }
 }
 
 std::string posteriors_plot(const PedigreeLayout& layout, const PosteriorTable& post,
@@ -182,16 +216,22 @@ std::string posteriors_plot(const PedigreeLayout& layout, const PosteriorTable& 
     smax = std::max(smax, static_cast<double>(x.size));
     cmax = std::max({cmax, x.carriers[1], x.carriers[2]});
   }
-  SvgDocument doc(640, 440);
-  Chart c(doc, 80, 50, 520, 320, 0.0, smax, 0.0, cmax > 0 ? cmax : 1.0);
-  c.axes("family size", "expected number of carriers", title);
-  // The two genotypes side by side at each size.
-  for (const Fam& x : fams)
-    for (int g = 1; g <= 2; ++g)
-      c.point(x.size + (g == 1 ? -0.12 : 0.12), x.carriers[g], GENOTYPE_COLOUR[g], 3.0, 0.6);
-  c.legend({{"genotype 1", Stroke{GENOTYPE_COLOUR[1], 1, ""}, true},
-            {"genotype 2", Stroke{GENOTYPE_COLOUR[2], 1, ""}, true}});
-  return doc.str();
+  const std::vector<Chart::LegendEntry> legend = {
+      {"genotype 1", Stroke{GENOTYPE_COLOUR[1], 1, ""}, true},
+      {"genotype 2", Stroke{GENOTYPE_COLOUR[2], 1, ""}, true}};
+  constexpr double HEIGHT = 320;
+  if (!(cmax > 0.0)) cmax = 1.0;
+  for (int k = 0;; ++k) {
+    SvgDocument doc(640, 440);
+    Chart c(doc, 80, 50, 520, HEIGHT, 0.0, smax, 0.0,
+            with_room(0.0, cmax, legend_room(k, legend, HEIGHT)));
+    c.axes("family size", "expected number of carriers", title);
+    // The two genotypes side by side at each size.
+    for (const Fam& x : fams)
+      for (int g = 1; g <= 2; ++g)
+        c.point(x.size + (g == 1 ? -0.12 : 0.12), x.carriers[g], GENOTYPE_COLOUR[g], 3.0, 0.6);
+    if (c.legend(legend) || k + 1 == LEGEND_ATTEMPTS) return doc.str();
+  }
 }
 
 }  // namespace pedseg

@@ -18,8 +18,10 @@ namespace pedseg {
 // classes k with weights POLY_PRIOR(k) of normals with mean GEN_MEAN(g) +
 // (k - 4) POLY_EFFECT and variance RES_VAR.  The curves and the histogram
 // both have area = the share of values outside the spike; the spike values are
-// a separate panel: the observed share and the share the model expects,
-// sum of GEN_FREQ(g) SPIKE_PROB(g).
+// a separate panel, drawn when the sample has any: the observed share and the
+// share the model expects, sum of GEN_FREQ(g) SPIKE_PROB(g).  Every legend
+// covers no curve, bar or point (room is made above the data when no corner
+// is free).
 //
 // mixture.tsv, long format with a header line: series, x_low, x_high, value.
 // Series: histogram (one row per bin, value = density), total, genotype1,
@@ -32,8 +34,8 @@ struct MixturePlot {
 MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
                          const ModelQuantities& model, std::string_view title);
 
-// profile_PARAM.svg: the profile ln L, the maximum, the 95% threshold
-// (maximum - 1.92) and the interval.
+// profile_PARAM.svg: the profile ln L (its possible points), the maximum, the
+// 95% threshold (maximum - 1.92) and the interval's ends that were found.
 std::string profile_plot(std::string_view name, const ProfileResult& r, double max_lnl,
                          double estimate);
 

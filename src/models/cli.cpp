@@ -174,7 +174,7 @@ void write_file(const std::string& dir, const std::string& name, const std::stri
 void write_results(const Settings& s, const SampleTables& sample, const Fits& f, FILE* out) {
   std::fprintf(out, "%d families, %d measured individuals, %d in the spike\n\n",
                sample.ped->NFAM, sample.NMEAS, sample.NSPIKE);
-  std::fputs(console_table(f.run).c_str(), out);
+  std::fputs(console_table(f.run, focus_model(s.extras)).c_str(), out);
   write_file(s.dir, "models.tsv", models_tsv(f.run));
   write_file(s.dir, "estimates.tsv", estimates_tsv(f.run));
   for (const auto& [name, text] : f.extra_files) write_file(s.dir, name, text);

@@ -1,6 +1,9 @@
 // Genotype posteriors, profile likelihoods and figures of one model of a run.
 #include "models/extras.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "figures/figures.h"
 
 namespace pedseg {
@@ -9,7 +12,52 @@ namespace {
 
 std::string figure_title(ModelKind kind) { return std::string(model_name(kind)) + " model"; }
 
+// The slot that relabelling the genotypes puts in the place of slot i, and
+// whether it takes the complement of the value (q and the taus).
+int32_t relabelled_slot(int32_t i) {
+  for (int32_t g = 1; g <= 3; ++g) {
+    if (i == spike_slot(g)) return spike_slot(4 - g);
+    if (i == mean_slot(g)) return mean_slot(4 - g);
+    if (i == tau_slot(g)) return tau_slot(4 - g);
+  }
+  return i;
+}
+bool complemented(int32_t i) {
+  return i == SLOT_Q || i == tau_slot(1) || i == tau_slot(2) || i == tau_slot(3);
+}
+
+// The entry whose value entry i takes through its links.
+int32_t head(const ParamVector& t, int32_t i) {
+  for (int32_t k = 0; k < t.size() && t.link[i] != i; ++k) i = t.link[i];
+  return i;
+}
+
+bool same_value(double a, double b) {
+  return std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(a));
+}
+
 }  // namespace
+
+bool relabelling_symmetric(const ParamVector& t) {
+  if (t.size() != NPAR_USED) return false;
+  for (int32_t i = 1; i <= t.size(); ++i) {
+    const int32_t m = relabelled_slot(i), hi = head(t, i), hm = head(t, m);
+    // The same ties before and after, between entries relabelled alike.
+    if (complemented(i) != complemented(hi)) return false;
+    for (int32_t j = 1; j <= t.size(); ++j)
+      if ((head(t, j) == hi) != (head(t, relabelled_slot(j)) == hm)) return false;
+    const auto image = [&](double x) { return complemented(i) ? 1.0 - x : x; };
+    if ((t.est[hi] != 0) != (t.est[hm] != 0)) return false;
+    if (t.est[hi] == 0) {
+      if (!same_value(image(t.value[hi]), t.value[hm])) return false;
+    } else {
+      const double low = complemented(i) ? image(t.high[hi]) : t.low[hi];
+      const double high = complemented(i) ? image(t.low[hi]) : t.high[hi];
+      if (!same_value(low, t.low[hm]) || !same_value(high, t.high[hm])) return false;
+    }
+  }
+  return true;
+}
 
 ModelKind focus_model(const ExtrasOptions& extras) {
   return extras.posteriors.value_or(ModelKind::Mixed);
@@ -43,6 +91,7 @@ std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& samp
     if (warn) warn("no profiles: the " + model + " model has no estimate");
     return out;
   }
+  const bool symmetric = relabelling_symmetric(model_params(kind, slot_params(sample.par)));
   for (int refits = 0;; ++refits) {
     out.clear();
     run.intervals.clear();
@@ -51,15 +100,33 @@ std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& samp
       const ParamVector estimate = r->estimate;
       const std::string& name = estimate.name[entry];
       const double max_lnl = r->lnL;
+      // Every point also starts from the model's optima and their mirror
+      // images, the profiled entry set to the point's value.
+      std::vector<ParamVector> anchors;
+      for (const Optimum& o : r->optima) {
+        anchors.push_back(o.point);
+        ParamVector mirrored;
+        if (mirror_point(o.point, mirrored)) anchors.push_back(std::move(mirrored));
+      }
       // Each search of the profile explores with the model's own steps.
-      const ProfileMaximiser maximise = [&](ParamVector& t) {
+      const ProfileMaximiser maximise = [&](ParamVector& t, const std::vector<ParamVector>& more) {
+        std::vector<ParamVector> starts = more;
+        for (const ParamVector& a : anchors) {
+          starts.push_back(a);
+          starts.back().est[entry] = 0;
+          starts.back().value[entry] = t.value[entry];
+        }
         t.step = estimate.step;
-        return maximise_model(fitter, sample, kind, t);
+        for (ParamVector& u : starts) u.step = estimate.step;
+        return maximise_model(fitter, sample, kind, t, starts, options.starts);
       };
-      ProfileResult p = profile_parameter(entry, estimate, max_lnl, maximise);
+      ProfileSettings settings = extras.profile;
+      if (entry == SLOT_Q && symmetric) settings.symmetric_about = 0.5;
+      ProfileResult p = profile_parameter(entry, estimate, max_lnl, maximise, settings);
       if (progress)
         progress("profile of " + name + " (" + model + "): " + std::to_string(p.value.size()) +
-                 " points");
+                 " points, " + std::to_string(p.maximisations) + " maximisations" +
+                 (p.impossible > 0 ? ", " + std::to_string(p.impossible) + " impossible" : ""));
       if (p.missed_maximum && refits < PROFILE_REFITS) {
         ParamVector from = p.better;
         from.step = estimate.step;
@@ -77,7 +144,7 @@ std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& samp
         warn("profile of " + name + " (" + model + "): a point lies above the maximum (ln L " +
              lh_text(p.better_lnl) + " > " + lh_text(max_lnl) + ") and re-fitting did not reach " +
              "it; the profile stops there");
-      run.intervals.push_back({kind, entry, p.ci_low, p.ci_high, p.low_open, p.high_open});
+      run.intervals.push_back({kind, entry, p.low, p.high, p.gap});
       out.push_back(std::move(p));
     }
     if (!again) break;

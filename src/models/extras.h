@@ -17,6 +17,7 @@ struct ExtrasOptions {
   std::optional<ModelKind> posteriors;  // --posteriors MODEL
   std::vector<int> profiles;            // --profile PARAM: entries in the order given, once each
   bool figures = true;                  // SVG files and mixture.tsv
+  ProfileSettings profile;              // the grid and the intervals' ends
 };
 
 // The model of the posteriors, the profiles and the mixture figure: the
@@ -31,10 +32,19 @@ std::string check_profiles(const ExtrasOptions& extras, const ParamTable& user);
 // the profiles are kept as they are.
 inline constexpr int PROFILE_REFITS = 3;
 
+// Whether the mirror image of every point of a model (mirror_point) is a
+// point of it: links, fixed values, free flags and bounds unchanged by
+// relabelling the genotypes.
+bool relabelling_symmetric(const ParamVector& model);
+
 // The profiles of the focus model (one per entry of extras.profiles), their
-// intervals put in run.intervals.  A point above the model's maximum re-fits
-// the model from it (refit_model) and profiles again; `warn` gets a line
-// about each re-fit and about what could not be done.
+// intervals put in run.intervals.  Each point is maximised from the
+// neighbouring point's solution, from the model's optima with the profiled
+// entry set to the point's value, and from their mirror images; the profile
+// of q is symmetric about 0.5 when the model is (relabelling_symmetric).  A
+// point above the model's maximum re-fits the model from it (refit_model) and
+// profiles again; `warn` gets a line about each re-fit and about what could
+// not be done.
 std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& sample,
                                         Fitter& fitter, const ModelsOptions& options,
                                         const ExtrasOptions& extras, const ProgressLine& progress,

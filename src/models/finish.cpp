@@ -148,7 +148,9 @@ struct Finish {
   // -ln L and its gradient, for a minimiser.
   double operator()(const std::vector<double>& w, std::vector<double>& grad) {
     std::vector<double> z(w.size());
-    for (size_t a = 0; a < w.size(); ++a) z[a] = scale[a] * w[a];
+    // (w at a bound times its scale can round past the limit)
+    for (size_t a = 0; a < w.size(); ++a)
+      z[a] = std::clamp(scale[a] * w[a], -FINISH_Z_LIMIT, FINISH_Z_LIMIT);
     ParamVector t;
     const double f = evaluate_at(fitter, rule, base, entries, z, t);
     if (impossible_lh(f)) {
@@ -249,7 +251,7 @@ FinishRun finish_search(Fitter& fitter, TransRule rule, ParamVector& point,
     for (size_t a = 0; a < n; ++a) {
       low[a] = -FINISH_Z_LIMIT / state.scale[a];
       high[a] = FINISH_Z_LIMIT / state.scale[a];
-      w[a] = state.best_z[a] / state.scale[a];
+      w[a] = std::clamp(state.best_z[a] / state.scale[a], low[a], high[a]);
     }
     nlopt::opt opt(nlopt::LD_LBFGS, static_cast<unsigned>(n));
     opt.set_lower_bounds(low);

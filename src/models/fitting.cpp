@@ -334,9 +334,11 @@ ModelResult* ModelsRun::find(ModelKind kind) {
 }
 
 double maximise_model(Fitter& fitter, const SampleTables& sample, ModelKind kind,
-                      ParamVector& point, const std::vector<ParamVector>& extra_starts) {
+                      ParamVector& point, const std::vector<ParamVector>& extra_starts,
+                      int32_t random_starts) {
   ModelsOptions options;
   options.standard_errors = false;
+  options.starts = random_starts;
   ModelFitter mf(sample, fitter, options, {});
   std::vector<Start> extra;
   for (size_t k = 0; k < extra_starts.size(); ++k)

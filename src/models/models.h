@@ -12,6 +12,7 @@
 
 #include "models/fit.h"
 #include "params/param_vector.h"
+#include "profile/profile.h"
 
 namespace pedseg {
 
@@ -122,8 +123,8 @@ using ProgressLine = std::function<void(const std::string&)>;
 struct ProfileInterval {
   ModelKind kind = ModelKind::Mixed;
   int32_t entry = 0;
-  double low = 0.0, high = 0.0;
-  bool low_open = false, high_open = false;
+  IntervalEnd low, high;
+  bool gap = false;  // the profile leaves the interval between its ends
 };
 
 struct ModelsRun {
@@ -160,9 +161,11 @@ bool refit_model(ModelsRun& run, const SampleTables& sample, Fitter& fitter,
 // neighbouring point of a profile and the model's other optima with the
 // caller's fixed entries set); leaves the best point in `point` (reported
 // labelling) and returns its ln L (LH_SENTINEL when no start is possible).
+// `random_starts` is the model's count of quasi-random starts.
 // Deterministic.
 double maximise_model(Fitter& fitter, const SampleTables& sample, ModelKind kind,
-                      ParamVector& point, const std::vector<ParamVector>& extra_starts = {});
+                      ParamVector& point, const std::vector<ParamVector>& extra_starts = {},
+                      int32_t random_starts = DEFAULT_RANDOM_STARTS);
 
 // The model quantities of a model at a point of it (an estimate); false when
 // the point is impossible.
@@ -186,6 +189,8 @@ void set_derived(ModelResult& result, const std::vector<int32_t>& entries,
 // The two files and the console table.
 std::string models_tsv(const ModelsRun& run);
 std::string estimates_tsv(const ModelsRun& run);
-std::string console_table(const ModelsRun& run);
+// The console: the table, its notes, the estimates of the `focus` model when
+// it was fitted, and the profile likelihood intervals.
+std::string console_table(const ModelsRun& run, std::optional<ModelKind> focus = std::nullopt);
 
 }  // namespace pedseg

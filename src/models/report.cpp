@@ -48,6 +48,16 @@ std::string joined_notes(const ModelResult& r) {
   return s;
 }
 
+// An end of an interval in estimates.tsv: its value and whether it is open
+// (1) or closed (0); both empty when there is no interval or the end was not
+// found.
+std::string end_value(const IntervalEnd& e) {
+  return e.kind == EndKind::Unknown ? "" : real17(e.value);
+}
+std::string end_open(const IntervalEnd& e) {
+  return e.kind == EndKind::Unknown ? "" : e.kind == EndKind::Open ? "1" : "0";
+}
+
 const ProfileInterval* find_interval(const ModelsRun& run, ModelKind kind, int32_t entry) {
   for (const ProfileInterval& v : run.intervals)
     if (v.kind == kind && v.entry == entry) return &v;
@@ -83,25 +93,68 @@ std::string aligned(const std::vector<std::vector<std::string>>& rows, const std
   return s;
 }
 
+std::string end_text(const IntervalEnd& e) {
+  if (e.kind == EndKind::Unknown) return "- ";
+  return fixed(e.value, 6) + (e.kind == EndKind::Open ? "*" : " ");
+}
+
 // The profile likelihood intervals; an end where the profile stays within
-// the drop up to the grid's end is marked with '*'.
+// the drop up to the grid's end is marked with '*', one that was not found
+// with '-'.
 std::string intervals_block(const ModelsRun& run) {
   std::vector<std::vector<std::string>> rows{{"parameter", "estimate", "ci_low ", "ci_high "}};
-  bool open = false;
+  bool open = false, unknown = false;
+  std::string gaps;
   for (const ProfileInterval& v : run.intervals) {
     const ModelResult* r = run.find(v.kind);
     if (r == nullptr) continue;
-    rows.push_back({std::string(model_name(v.kind)) + " " + r->estimate.name[v.entry],
-                    fixed(r->estimate.value[v.entry], 6),
-                    fixed(v.low, 6) + (v.low_open ? "*" : " "),
-                    fixed(v.high, 6) + (v.high_open ? "*" : " ")});
-    open = open || v.low_open || v.high_open;
+    const std::string name = std::string(model_name(v.kind)) + " " + r->estimate.name[v.entry];
+    rows.push_back({name, fixed(r->estimate.value[v.entry], 6), end_text(v.low), end_text(v.high)});
+    if (v.gap)
+      gaps += "  " + name +
+              ": the profile falls below the drop and rises above it again between the ends\n";
+    for (const IntervalEnd* e : {&v.low, &v.high}) {
+      open = open || e->kind == EndKind::Open;
+      unknown = unknown || e->kind == EndKind::Unknown;
+    }
   }
   const std::string drop = fixed(PROFILE_DROP_95, 2);
   std::string s = "Profile likelihood intervals (95%: ln L within " + drop + " of the maximum):\n" +
                   aligned(rows, "  ", {0});
   if (open) s += "  * the profile stays within " + drop + " of the maximum up to the end of its grid\n";
-  return s;
+  if (unknown) s += "  - not found: the profile stopped at a point above the maximum\n";
+  return s + gaps;
+}
+
+// The estimates of one model as a published table gives them: the
+// parameters in the order of their meaning, then the derived quantities,
+// with standard errors; what was not estimated says why.
+std::string estimates_block(const ModelResult& r) {
+  const ParamVector& t = r.estimate;
+  std::vector<std::vector<std::string>> rows{{"parameter", "estimate", "se", ""}};
+  const auto add_derived = [&](bool polygenic) {
+    for (const DerivedEstimate& d : r.derived)
+      if ((d.name.rfind("polygenic", 0) == 0) == polygenic)
+        rows.push_back({d.name, fixed(d.value, 6), d.se ? fixed(*d.se, 6) : "", ""});
+  };
+  const int32_t order[] = {SLOT_Q,        mean_slot(1),  mean_slot(2), mean_slot(3),
+                           spike_slot(1), spike_slot(2), spike_slot(3), tau_slot(1),
+                           tau_slot(2),   tau_slot(3),   SLOT_POLY_EFFECT, SLOT_RES_VAR};
+  for (int32_t i : order) {
+    if (i == SLOT_RES_VAR) add_derived(true);  // the polygenic component's, after its effect
+    std::string why;
+    switch (r.status[i]) {
+      case ParamStatus::Free: break;
+      case ParamStatus::AtBound: why = "at a bound"; break;
+      case ParamStatus::Linked:
+      case ParamStatus::Constrained: why = "= " + t.name[t.link[i]]; break;
+      default: why = status_name(r.status[i]);
+    }
+    rows.push_back({t.name[i], fixed(t.value[i], 6), r.se[i] ? fixed(*r.se[i], 6) : "", why});
+  }
+  add_derived(false);
+  return std::string("Estimates of the ") + model_name(r.kind) + " model (se: standard error):\n" +
+         aligned(rows, "  ", {0, 3});
 }
 
 // A second maximum within this of the estimate (ln L units) is noted under
@@ -168,28 +221,33 @@ std::string models_tsv(const ModelsRun& run) {
 
 std::string estimates_tsv(const ModelsRun& run) {
   std::string s;
-  add_row(s, {"model", "slot", "parameter", "estimate", "se", "status", "ci_low", "ci_high"});
+  add_row(s, {"model", "slot", "parameter", "estimate", "se", "status", "ci_low", "ci_high",
+              "ci_low_open", "ci_high_open"});
   for (const ModelResult& r : run.results) {
     if (!r.fitted) continue;
     for (int32_t i = 1; i <= r.estimate.size(); ++i) {
       const ProfileInterval* v = find_interval(run, r.kind, i);
       if (i == SLOT_Q && !has_gene(r.kind)) {
         add_row(s, {model_name(r.kind), std::to_string(i), r.estimate.name[i], "", "",
-                    "not_in_model", "", ""});
+                    "not_in_model", "", "", "", ""});
         continue;
       }
+      const IntervalEnd none;
+      const IntervalEnd& low = v ? v->low : none;
+      const IntervalEnd& high = v ? v->high : none;
       add_row(s, {model_name(r.kind), std::to_string(i), r.estimate.name[i],
                   real17(r.estimate.value[i]), r.se[i] ? real17(*r.se[i]) : "",
-                  status_name(r.status[i]), v ? real17(v->low) : "", v ? real17(v->high) : ""});
+                  status_name(r.status[i]), end_value(low), end_value(high), end_open(low),
+                  end_open(high)});
     }
     for (const DerivedEstimate& d : r.derived)
       add_row(s, {model_name(r.kind), "", d.name, real17(d.value), d.se ? real17(*d.se) : "",
-                  "derived", "", ""});
+                  "derived", "", "", "", ""});
   }
   return s;
 }
 
-std::string console_table(const ModelsRun& run) {
+std::string console_table(const ModelsRun& run, std::optional<ModelKind> focus) {
   std::vector<std::vector<std::string>> rows;
   rows.push_back({"model", "-2lnL", "n_free", "AIC", "test", "df", "chisq", "p", "starts"});
   std::string notes;
@@ -219,6 +277,8 @@ std::string console_table(const ModelsRun& run) {
   }
   std::string s = aligned(rows, "", {0, 4});  // names and the test left-aligned
   if (!notes.empty()) s += "\nNotes:\n" + notes;
+  const ModelResult* f = focus ? run.find(*focus) : nullptr;
+  if (f != nullptr && f->fitted) s.append("\n").append(estimates_block(*f));
   if (!run.intervals.empty()) s.append("\n").append(intervals_block(run));
   return s;
 }

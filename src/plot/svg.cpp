@@ -72,6 +72,29 @@ std::string svg_number(double v) {
 
 namespace {
 
+// Whether the segment from (x0, y0) to (x1, y1) meets the rectangle
+// [bx, bx + bw] x [by, by + bh] (Liang-Barsky clipping).
+bool segment_meets(double bx, double by, double bw, double bh, double x0, double y0, double x1,
+                   double y1) {
+  const double p[4] = {-(x1 - x0), x1 - x0, -(y1 - y0), y1 - y0};
+  const double q[4] = {x0 - bx, bx + bw - x0, y0 - by, by + bh - y0};
+  double t0 = 0.0, t1 = 1.0;
+  for (int k = 0; k < 4; ++k) {
+    if (p[k] == 0.0) {
+      if (q[k] < 0.0) return false;
+      continue;
+    }
+    const double t = q[k] / p[k];
+    if (p[k] < 0.0) {
+      t0 = std::max(t0, t);
+    } else {
+      t1 = std::min(t1, t);
+    }
+    if (t0 > t1) return false;
+  }
+  return true;
+}
+
 std::string stroke_attrs(const Stroke& s) {
   std::string a = " stroke=\"" + xml_escape(s.colour) + "\" stroke-width=\"" +
                   svg_number(s.width) + "\"";
@@ -175,30 +198,67 @@ void Chart::curve(const std::vector<std::pair<double, double>>& points, const St
     if (!std::isfinite(x) || !std::isfinite(y)) continue;
     pix.push_back({px(x), py(std::clamp(y, yt_.lo, yt_.hi))});
   }
+  for (size_t i = 1; i < pix.size(); ++i) drawn_lines_.push_back({pix[i - 1], pix[i]});
+  if (pix.size() == 1) drawn_lines_.push_back({pix[0], pix[0]});
   doc_.polyline(pix, s);
 }
 
-void Chart::hline(double y, const Stroke& s) { doc_.line(left_, py(y), left_ + width_, py(y), s); }
+void Chart::hline(double y, const Stroke& s) {
+  drawn_lines_.push_back({{left_, py(y)}, {left_ + width_, py(y)}});
+  doc_.line(left_, py(y), left_ + width_, py(y), s);
+}
 
-void Chart::vline(double x, const Stroke& s) { doc_.line(px(x), top_, px(x), top_ + height_, s); }
+void Chart::vline(double x, const Stroke& s) {
+  drawn_lines_.push_back({{px(x), top_}, {px(x), top_ + height_}});
+  doc_.line(px(x), top_, px(x), top_ + height_, s);
+}
+
+void Chart::segment(double x0, double y0, double x1, double y1, const Stroke& s) {
+  const double a = py(std::clamp(y0, yt_.lo, yt_.hi)), b = py(std::clamp(y1, yt_.lo, yt_.hi));
+  drawn_lines_.push_back({{px(x0), a}, {px(x1), b}});
+  doc_.line(px(x0), a, px(x1), b, s);
+}
 
 void Chart::bar(double x0, double x1, double y, const std::string& fill,
                 const std::string& stroke) {
   const double base = std::clamp(0.0, yt_.lo, yt_.hi);
   const double top = std::clamp(y, yt_.lo, yt_.hi);
-  doc_.rect(px(x0), py(std::max(base, top)), px(x1) - px(x0), std::fabs(py(base) - py(top)),
-            fill, stroke);
+  const Box b{px(x0), py(std::max(base, top)), px(x1) - px(x0), std::fabs(py(base) - py(top))};
+  if (b.w > 0.0 && b.h > 0.0) drawn_boxes_.push_back(b);
+  doc_.rect(b.x, b.y, b.w, b.h, fill, stroke);
 }
 
 void Chart::point(double x, double y, const std::string& fill, double r, double opacity) {
+  drawn_boxes_.push_back({px(x) - r, py(y) - r, 2.0 * r, 2.0 * r});
   doc_.circle(px(x), py(y), r, fill, opacity);
 }
 
-void Chart::legend(const std::vector<LegendEntry>& entries) {
+std::pair<double, double> Chart::legend_size(const std::vector<LegendEntry>& entries) {
   double longest = 0.0;
   for (const auto& e : entries) longest = std::max(longest, static_cast<double>(e.label.size()));
-  const double w = 40 + 6.5 * longest, h = 8 + 18 * static_cast<double>(entries.size());
-  const double x = left_ + width_ - w - 8, y = top_ + 8;
+  return {40 + 6.5 * longest, 8 + 18 * static_cast<double>(entries.size())};
+}
+
+bool Chart::covers_drawn(const Box& b) const {
+  for (const auto& [p, q] : drawn_lines_)
+    if (segment_meets(b.x, b.y, b.w, b.h, p.first, p.second, q.first, q.second)) return true;
+  for (const Box& d : drawn_boxes_)
+    if (d.x < b.x + b.w && b.x < d.x + d.w && d.y < b.y + b.h && b.y < d.y + d.h) return true;
+  return false;
+}
+
+bool Chart::legend(const std::vector<LegendEntry>& entries) {
+  const auto [w, h] = legend_size(entries);
+  const double right = left_ + width_ - w - 8, bottom = top_ + height_ - h - 8;
+  const Box corners[4] = {{right, top_ + 8, w, h},
+                          {left_ + 8, top_ + 8, w, h},
+                          {right, bottom, w, h},
+                          {left_ + 8, bottom, w, h}};
+  const Box* place = std::find_if(std::begin(corners), std::end(corners),
+                                  [&](const Box& b) { return !covers_drawn(b); });
+  const bool free = place != std::end(corners);
+  if (!free) place = &corners[0];
+  const double x = place->x, y = place->y;
   doc_.rect(x, y, w, h, "#ffffff", "#999999");
   for (size_t i = 0; i < entries.size(); ++i) {
     const double yy = y + 14 + 18 * static_cast<double>(i);
@@ -210,6 +270,7 @@ void Chart::legend(const std::vector<LegendEntry>& entries) {
     }
     doc_.text(x + 34, yy + 3, e.label, 11);
   }
+  return free;
 }
 
 }  // namespace pedseg

@@ -1,7 +1,8 @@
 // A small SVG writer for the program's figures: a document of lines,
 // polylines, rectangles, circles and text, and a chart that maps data
-// coordinates into a plot area with axes, tick labels and a legend.  Text is
-// XML-escaped; numbers are written in the C locale.
+// coordinates into a plot area with axes, tick labels and a legend placed
+// where it covers nothing drawn.  Text is XML-escaped; numbers are written in
+// the C locale.
 #pragma once
 
 #include <string>
@@ -75,22 +76,37 @@ class Chart {
   void curve(const std::vector<std::pair<double, double>>& points, const Stroke& s);
   void hline(double y, const Stroke& s);
   void vline(double x, const Stroke& s);
+  // A line between two data points, clipped to the y range.
+  void segment(double x0, double y0, double x1, double y1, const Stroke& s);
   void bar(double x0, double x1, double y, const std::string& fill,
            const std::string& stroke = "none");
   void point(double x, double y, const std::string& fill, double r = 3.0, double opacity = 0.7);
-  // A legend box in the upper right corner: a line sample (or a filled box
-  // when `box`) and the label for each entry.
+  // A legend box: a line sample (or a filled box when `box`) and the label
+  // for each entry.  It goes in the first corner of the plot area (upper
+  // right, upper left, lower right, lower left) where it covers nothing drawn
+  // so far (curves, lines, bars, points); when every corner would, in the
+  // upper right, and the result is false.
   struct LegendEntry {
     std::string label;
     Stroke stroke;
     bool box = false;
   };
-  void legend(const std::vector<LegendEntry>& entries);
+  bool legend(const std::vector<LegendEntry>& entries);
+  // The legend's width and height in pixels.
+  static std::pair<double, double> legend_size(const std::vector<LegendEntry>& entries);
 
  private:
+  struct Box {
+    double x, y, w, h;
+  };
+  bool covers_drawn(const Box& b) const;
+
   SvgDocument& doc_;
   double left_, top_, width_, height_;
   Ticks xt_, yt_;
+  // What the data drawn so far occupies, in pixels.
+  std::vector<std::pair<std::pair<double, double>, std::pair<double, double>>> drawn_lines_;
+  std::vector<Box> drawn_boxes_;
 };
 
 }  // namespace pedseg

@@ -1,6 +1,6 @@
-// The figures: well-formed SVG with the expected elements, and the mixture's
-// numbers on one scale (histogram and fitted density of the same area, the
-// spike shares).
+// The figures: well-formed SVG with the expected elements, legends that
+// cover no data, and the mixture's numbers on one scale (histogram and fitted
+// density of the same area, the spike shares).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "figures/figures.h"
+#include "params/codes.h"
 #include "likelihood/brute_force.h"
 #include "plot/xml_check.h"
 
@@ -77,6 +78,7 @@ TEST(Figures, MixtureAndOtherPlots) {
   const double want_spike = q.GEN_FREQ[1] * 0.05 + q.GEN_FREQ[2] * 0.1 + q.GEN_FREQ[3] * 0.2;
   EXPECT_GE(hist_bins, 9);
   EXPECT_EQ(n["rect"], 1 + hist_bins + 2 + 1 + 3);  // background, bars, spike bars, legend, frames
+  EXPECT_EQ(xmltest::legend_covers(mix.svg), "");
   EXPECT_NEAR(hist_area, static_cast<double>(values) / (values + spikes), 1e-12);
   EXPECT_NEAR(obs, static_cast<double>(spikes) / (values + spikes), 1e-15);
   EXPECT_NEAR(expd, want_spike, 1e-15);
@@ -85,18 +87,51 @@ TEST(Figures, MixtureAndOtherPlots) {
   pedseg::ProfileResult r;
   r.value = {0.1, 0.2, 0.3};
   r.lnl = {-12.0, -10.0, -11.0};
-  r.ci_low = 0.15;
-  r.ci_high = 0.28;
+  r.low = {0.15, pedseg::EndKind::Closed};
+  r.high = {0.28, pedseg::EndKind::Closed};
   n.clear();
-  EXPECT_EQ(xmltest::check(pedseg::profile_plot("q", r, -10.0, 0.2), n), "");
+  const std::string profile = pedseg::profile_plot("q", r, -10.0, 0.2);
+  EXPECT_EQ(xmltest::check(profile, n), "");
   EXPECT_EQ(n["line"] >= 4, true);
+  EXPECT_EQ(xmltest::legend_covers(profile), "");
+  // An impossible point has no place on the figure nor in its range.
+  r.value.insert(r.value.begin(), 0.05);
+  r.lnl.insert(r.lnl.begin(), pedseg::LH_SENTINEL);
+  const std::string with_impossible = pedseg::profile_plot("q", r, -10.0, 0.2);
+  EXPECT_EQ(with_impossible.find("e+"), std::string::npos);
+  EXPECT_EQ(with_impossible.find(">0.05<"), std::string::npos);  // the x range starts at 0.1
   const pedseg::PedigreeLayout layout = pedseg::build_layout(*ped);
   pedseg::PosteriorTable post = pedseg::genotype_posteriors(*ped, layout, poly, q);
   n.clear();
-  EXPECT_EQ(xmltest::check(pedseg::posteriors_plot(layout, post, "posteriors"), n), "");
+  const std::string posteriors = pedseg::posteriors_plot(layout, post, "posteriors");
+  EXPECT_EQ(xmltest::check(posteriors, n), "");
+  EXPECT_EQ(xmltest::legend_covers(posteriors), "");
   int measured_families = 0;
   for (int f = 1; f <= ped->PED_START[0]; ++f) measured_families += ped->PED_WEIGHT[f] > 0;
   EXPECT_EQ(n["circle"], 2 * measured_families);
+}
+
+// Values piled at both ends of the range, none in the spike: no corner of
+// the histogram is free, and there is no spike panel.
+TEST(Figures, NoSpikePanelAndFreeLegend) {
+  double v[13] = {0, 0.5, 0.0, 0.0, 0.0, 6.5, 0.5, -5.5, 1.0, 0.5, 0.0, 0.0, 0.3};
+  const bf::Model m = bf::model_from_params(v, false);
+  pedseg::ModelQuantities q;
+  pedseg::PolyTables poly;
+  bf::model_to_tables(m, q, poly);
+  std::vector<bf::Structure> fams;
+  for (int i = 0; i < 60; ++i)
+    fams.push_back({{-6.0f + 0.01f * i, 7.0f - 0.01f * i, i % 10 == 0 ? 0.5f : -999.0f}, {}, {}});
+  auto ped = std::make_unique<pedseg::PedigreeTables>();
+  bf::put_families(fams, *ped);
+  const pedseg::MixturePlot mix = pedseg::mixture_plot(*ped, poly, q, "no spike");
+  std::map<std::string, int> n;
+  EXPECT_EQ(xmltest::check(mix.svg, n), "");
+  int bins = 0;
+  for (const Row& r : read_tsv(mix.tsv)) bins += r.series == "histogram";
+  EXPECT_EQ(n["rect"], 1 + bins + 1 + 2);  // background, bars, legend, frame and legend sample
+  EXPECT_EQ(mix.svg.find(">spike<"), std::string::npos);  // the panel's axis title
+  EXPECT_EQ(xmltest::legend_covers(mix.svg), "");
 }
 
 }  // namespace

@@ -178,8 +178,8 @@ void expect_derived(const Fitted& full) {
     }
   }
   const std::string est = estimates_tsv(full.run);
-  EXPECT_NE(est.find("sporadic\t1\tq\t\t\tnot_in_model\t\t\n"), std::string::npos);
-  EXPECT_NE(est.find("polygenic\t1\tq\t\t\tnot_in_model\t\t\n"), std::string::npos);
+  EXPECT_NE(est.find("sporadic\t1\tq\t\t\tnot_in_model\t\t\t\t\n"), std::string::npos);
+  EXPECT_NE(est.find("polygenic\t1\tq\t\t\tnot_in_model\t\t\t\t\n"), std::string::npos);
 }
 
 // ln L maximised over the other parameters falls by about 0.5 when one
@@ -400,8 +400,8 @@ TEST(Models, ProfileAboveTheMaximumRefits) {
   EXPECT_FALSE(profiles[0].missed_maximum);
   for (double l : profiles[0].lnl) EXPECT_LE(l, m.lnL);
   ASSERT_EQ(fit.run.intervals.size(), 1u);
-  EXPECT_LT(fit.run.intervals[0].low, m.estimate.value[SLOT_Q]);
-  EXPECT_GT(fit.run.intervals[0].high, m.estimate.value[SLOT_Q]);
+  EXPECT_LT(fit.run.intervals[0].low.value, m.estimate.value[SLOT_Q]);
+  EXPECT_GT(fit.run.intervals[0].high.value, m.estimate.value[SLOT_Q]);
 }
 
 // The program's text on its two streams and its exit status.
@@ -468,14 +468,18 @@ TEST(ModelsProgram, UsageErrorsExitTwo) {
 }
 
 // The whole program on the example: posteriors, a profile and the figures.
+// spike1's estimate lies on its lower bound: its interval is open there, and
+// says so; its upper end is closed, where an independent fit with spike1
+// fixed there lies 1.92 below the maximum.
 TEST(ModelsProgram, PosteriorsProfileAndFigures) {
   ScratchDir scratch("extras");
   copy_example();
   fs::copy_file(EXAMPLES / "idmap.dat", "idmap.dat");
   const ProgramRun r = run_program({".", "--models", "major", "--posteriors", "mixed", "--profile",
-                                    "q", "--no-se", "--starts", "1", "--quiet"});
+                                    "spike1", "--no-se", "--starts", "1", "--quiet"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Profile likelihood intervals"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Estimates of the mixed model"), std::string::npos) << r.out;
 
   const auto post = tsv("posteriors.tsv");
   ASSERT_GT(post.size(), 1u);
@@ -493,44 +497,126 @@ TEST(ModelsProgram, PosteriorsProfileAndFigures) {
     if (row[0] == "mixed") max_lnl = std::stod(row[1]);
   ASSERT_LT(max_lnl, 0.0);
   const auto est = tsv("estimates.tsv");
-  EXPECT_EQ(est[0].back(), "ci_high");
-  std::map<std::string, std::vector<std::string>> q_row;
+  EXPECT_EQ(est[0].back(), "ci_high_open");
+  std::map<std::string, std::vector<std::string>> row_of;  // spike1's, by model
   for (size_t i = 1; i < est.size(); ++i) {
     const auto& row = est[i];
-    ASSERT_EQ(row.size(), 8u);
-    if (row[2] == "q") {
-      q_row[row[0]] = row;
+    ASSERT_EQ(row.size(), 10u);
+    if (row[2] == "spike1") {
+      row_of[row[0]] = row;
     } else {
-      EXPECT_EQ(row[6] + row[7], "") << row[0] << " " << row[2];
+      EXPECT_EQ(row[6] + row[7] + row[8] + row[9], "") << row[0] << " " << row[2];
     }
   }
-  ASSERT_EQ(q_row["mixed"].size(), 8u);
-  EXPECT_EQ(q_row["major"][6], "");  // only the profiled model has intervals
-  const double q = std::stod(q_row["mixed"][3]);
-  const double lo = std::stod(q_row["mixed"][6]), hi = std::stod(q_row["mixed"][7]);
-  EXPECT_LT(lo, q);
-  EXPECT_LT(q, hi);
+  const std::vector<std::string>& spike1 = row_of["mixed"];
+  ASSERT_EQ(spike1.size(), 10u);
+  EXPECT_EQ(row_of["major"][6] + row_of["major"][8], "");  // only the profiled model has intervals
+  const double estimate = std::stod(spike1[3]);
+  EXPECT_EQ(std::stod(spike1[6]), estimate);
+  EXPECT_EQ(spike1[8] + spike1[9], "10");  // open below, closed above
+  EXPECT_NE(r.out.find(" 0.000000*"), std::string::npos) << r.out;
+  const double hi = std::stod(spike1[7]);
+  EXPECT_LT(estimate, hi);
+  {
+    Fitted fit(options({ModelKind::Mixed}, 1, false));
+    const ModelResult& m = fit[ModelKind::Mixed];
+    ASSERT_EQ(m.lnL, max_lnl);
+    // From the estimate and from par.inp's start, spike1 fixed at the end.
+    double l = LH_SENTINEL;
+    const ParamVector start = model_params(ModelKind::Mixed, slot_params(fit.sample->par));
+    for (ParamVector t : {m.estimate, start}) {
+      t.value[SLOT_SPIKE1] = hi;
+      t.est[SLOT_SPIKE1] = 0;
+      l = std::max(l, fit.fitter->search(t, model_rule(ModelKind::Mixed)).lnL);
+    }
+    EXPECT_NEAR(l, max_lnl - PROFILE_DROP_95, 0.01);
+  }
 
-  const auto prof = tsv("profile_q.tsv");
-  EXPECT_EQ(prof[0], (std::vector<std::string>{"q", "lnL"}));
+  const auto prof = tsv("profile_spike1.tsv");
+  EXPECT_EQ(prof[0], (std::vector<std::string>{"spike1", "lnL"}));
   EXPECT_GE(prof.size(), 26u);
   bool at_estimate = false;
   for (size_t i = 1; i < prof.size(); ++i) {
     const double l = std::stod(prof[i][1]);
     EXPECT_LE(l, max_lnl + 1e-9) << prof[i][0];
-    if (std::stod(prof[i][0]) == q) {
+    if (std::stod(prof[i][0]) == estimate) {
       at_estimate = true;
       EXPECT_NEAR(l, max_lnl, 1e-9);
     }
   }
   EXPECT_TRUE(at_estimate);
 
-  for (const char* f : {"mixture.svg", "posteriors.svg", "profile_q.svg"}) {
+  for (const char* f : {"mixture.svg", "posteriors.svg", "profile_spike1.svg"}) {
     std::map<std::string, int> counts;
     EXPECT_EQ(xmltest::check(file_text(f), counts), "") << f;
     EXPECT_GT(counts["svg"], 0) << f;
   }
   EXPECT_EQ(tsv("mixture.tsv")[0], (std::vector<std::string>{"series", "x_low", "x_high", "value"}));
+}
+
+// Profiles leave the rows alone: no point of a profile lies above the
+// maximum of a model fitted to its global maximum, so that nothing is
+// re-fitted.  (The example's general model reached a better maximum from
+// the profile of tau2 while its fit stopped at a local one.)
+TEST(ModelsProfiles, RowsDoNotDependOnProfiles) {
+  ScratchDir scratch("rows");
+  copy_example();
+  const ModelsOptions o = options({std::begin(ALL_MODELS), std::end(ALL_MODELS)}, 3, false);
+  Fitted fit(o);
+  const std::string rows = models_tsv(fit.run);
+  ExtrasOptions extras;
+  extras.posteriors = ModelKind::General;
+  extras.profiles = {SLOT_TAU2};
+  extras.profile.points_per_side = 5;  // the grid's coarseness does not matter here
+  std::vector<std::string> warnings;
+  run_profiles(fit.run, *fit.sample, *fit.fitter, o, extras, {},
+               [&](const std::string& w) { warnings.push_back(w); });
+  EXPECT_EQ(models_tsv(fit.run), rows);
+  EXPECT_TRUE(warnings.empty()) << warnings[0];
+}
+
+// The profile of q on a sample whose par.inp (ped2iway's template) is
+// symmetric under relabelling the genotypes: symmetric, P(q) = P(1 - q), and
+// nowhere below a fit of the model with q fixed there, from par.inp's start
+// and from its mirror image (the means of genotypes 1 and 3 swapped).
+TEST(ModelsProfiles, ProfileOfQIsTrueAndSymmetric) {
+  ScratchDir scratch("symmetric");
+  std::string out, err;
+  ASSERT_EQ(tools::run_pedsim({"--families", "60", "--children", "1-4", "--seed", "11", "--out",
+                               "ped.txt"},
+                              out, err),
+            0)
+      << err;
+  ASSERT_EQ(tools::run_ped2iway({"ped.txt", "--par-template"}, out, err), 0) << err;
+  const ModelsOptions o = options({ModelKind::Mixed}, 3, false);
+  Fitted fit(o);
+  ExtrasOptions extras;
+  extras.profiles = {SLOT_Q};
+  const auto profiles = run_profiles(fit.run, *fit.sample, *fit.fitter, o, extras, {}, {});
+  ASSERT_EQ(profiles.size(), 1u);
+  const ProfileResult& p = profiles[0];
+  ASSERT_FALSE(p.missed_maximum);
+  int pairs = 0;
+  for (size_t i = 0; i < p.value.size(); ++i) {
+    for (size_t j = i + 1; j < p.value.size(); ++j) {
+      if (std::fabs(p.value[i] + p.value[j] - 1.0) > 1e-12) continue;
+      ++pairs;
+      EXPECT_NEAR(p.lnl[i], p.lnl[j], 1e-6) << p.value[i];
+    }
+  }
+  EXPECT_GE(pairs, 15);
+  const ParamVector start = model_params(ModelKind::Mixed, slot_params(fit.sample->par));
+  for (size_t i = 1; i < p.value.size(); i += 3) {
+    for (const bool swap : {false, true}) {
+      ParamVector t = start;
+      if (swap) std::swap(t.value[SLOT_MEAN1], t.value[SLOT_MEAN3]);
+      t.value[SLOT_Q] = p.value[i];
+      t.est[SLOT_Q] = 0;
+      const double l = fit.fitter->search(t, model_rule(ModelKind::Mixed)).lnL;
+      EXPECT_GE(p.lnl[i], l - PROFILE_EXCESS_TOL)
+          << "q " << p.value[i] << (swap ? ", swapped" : "");
+    }
+  }
 }
 
 }  // namespace

@@ -58,4 +58,28 @@ TEST(Svg, DocumentIsWellFormedXml) {
     EXPECT_NE(xmltest::check(bad, n), "") << bad;
 }
 
+// The legend takes the first corner where it covers nothing drawn, and says
+// when there is none.
+TEST(Svg, LegendAvoidsTheData) {
+  const std::vector<pedseg::Chart::LegendEntry> entries = {
+      {"rising curve", pedseg::Stroke{}}, {"bars", pedseg::Stroke{"#cccccc", 1, ""}, true}};
+  pedseg::SvgDocument doc(400, 300);
+  pedseg::Chart c(doc, 60, 30, 300, 200, 0.0, 1.0, 0.0, 1.0);
+  c.curve({{0.0, 0.0}, {1.0, 1.0}}, pedseg::Stroke{});  // through the upper right
+  c.bar(0.0, 0.1, 0.3, "#cccccc");                      // in the lower left
+  EXPECT_TRUE(c.legend(entries));
+  const std::string svg = doc.str();
+  EXPECT_EQ(xmltest::legend_covers(svg), "") << svg;
+  EXPECT_NE(svg.find("<rect x=\"68\" y=\"38\""), std::string::npos) << svg;  // upper left
+
+  pedseg::SvgDocument full(400, 300);
+  pedseg::Chart d(full, 60, 30, 300, 200, 0.0, 1.0, 0.0, 1.0);
+  d.curve({{0.0, 0.0}, {1.0, 1.0}}, pedseg::Stroke{});
+  d.curve({{0.0, 1.0}, {1.0, 0.0}}, pedseg::Stroke{});
+  d.hline(0.05, pedseg::Stroke{"#ff0000", 1, ""});
+  d.hline(0.95, pedseg::Stroke{"#ff0000", 1, ""});
+  EXPECT_FALSE(d.legend(entries));
+  EXPECT_NE(xmltest::legend_covers(full.str()), "");
+}
+
 }  // namespace
