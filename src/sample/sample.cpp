@@ -1,5 +1,6 @@
 #include "sample/sample.h"
 
+#include <filesystem>
 #include <vector>
 
 #include "params/codes.h"
@@ -44,6 +45,13 @@ void load_sample(SampleTables& s, const std::string& dir, OutputFile& diagnostic
   READ_PEDIGREE(s.par.TRAIT_FILE_NAME, *s.ped, hooks.console ? *hooks.console : drop, dir);
   validate_or_reject(*s.ped, diagnostics, program);
   s.layout = build_layout(*s.ped);
+  s.loops.clear();
+  const std::string loops = path_in(dir, "loops.dat");
+  std::error_code ec;
+  if (std::filesystem::exists(loops, ec) || ec) {
+    s.loops = read_loops(open_input(loops), *s.ped, s.layout, hooks.max_breakers);
+    s.layout = build_layout(*s.ped, s.loops);
+  }
   // Measured and spike individuals (a spike individual counts in both).
   s.NMEAS = s.NSPIKE = 0;
   for (int32_t f = 1; f <= s.layout.nfam(); ++f)
