@@ -51,7 +51,7 @@ struct LikelihoodContext {
   int32_t LH_MODE = -1;  // 1: search mapping, otherwise the initial one
   LikelihoodEngine* engine = nullptr;  // the family loop; nullptr: the plain one
   InitialProblem* initial_problem = nullptr;  // why the initial mapping rejected a point
-  const PedigreeLayout* layout = nullptr;  // the plain loop's; nullptr: built for each call
+  const PedigreeLayout* layout = nullptr;  // the plain loop's; nullptr: built for each call, without loops
 };
 
 // Sets up the arrays of family f by the members' roles in `layout` (built
