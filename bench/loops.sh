@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The cost of loops: evaluations of a sample of 300 first-cousin pedigrees
-# (bench/loopsample.cpp: each cut at a cousin, with loops.dat) against the
-# same families with the cousin marriage removed (the same files without
-# loops.dat, the copy a spouse from outside).
+# The cost of loops: evaluations of a sample of 300 three-generation
+# pedigrees, each built around a first-cousin marriage (pedsim --cousins 1;
+# ped2iway cuts each loop and writes loops.dat), against the same families
+# with the loop removed (the same files without loops.dat: each copy is then
+# an unrelated founder).
 #
 #   bench/loops.sh [BUILD_DIR] [SECONDS]
 #
@@ -16,12 +17,15 @@ build=${1:-$here/build-bench}
 mkdir -p "$build" && build=$(cd "$build" && pwd)
 seconds=${2:-3}
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target likbench loopsample -j2 >/dev/null
+cmake --build "$build" --target likbench pedsim ped2iway -j2 >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 mkdir -p "$work/cut"
-"$build/bench/loopsample" "$work/cut" 300 7
+(cd "$work/cut" &&
+   "$build/tools/pedsim" --families 300 --generations 3 --cousins 1 --spouses --children 1-4 \
+     --seed 7 --out ped.txt >/dev/null &&
+   "$build/tools/ped2iway" ped.txt --par-template | cut -c1-160)
 cp -r "$work/cut" "$work/uncut"
 rm "$work/uncut/loops.dat"
 for s in cut uncut; do

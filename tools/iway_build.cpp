@@ -84,6 +84,11 @@ IwayOutput build_iway(const PedData& data) {
   out.TRAIT.push_back(0.0f);
   out.trait_text.emplace_back();
   out.ids.emplace_back();
+  out.covariate_names = data.covariate_names;
+  out.covariate_text.emplace_back();
+  out.has_proband = data.proband_column > 0;
+  out.proband.push_back(0);
+  const std::vector<std::string> no_covariates(data.covariate_names.size(), "NA");
 
   int32_t global = 0;
   int32_t nuc = 0;
@@ -97,12 +102,21 @@ IwayOutput build_iway(const PedData& data) {
     std::vector<int32_t> local(n, 0);
     for (int i = 0; i < n; ++i) local[order[i]] = i + 1;
 
-    bool any_measured = false;
+    bool any_measured = false, any_proband = false;
     for (int idx : order) {
       const PedPerson& p = fam.people[idx];
       ++global;
       out.IND_CODE.push_back(p.sex);
-      if (p.measured) {
+      out.covariate_text.push_back(p.covariate_text.size() == no_covariates.size()
+                                       ? p.covariate_text
+                                       : no_covariates);
+      out.proband.push_back(p.proband ? 1 : 0);
+      any_proband |= p.proband;
+      if (p.copy_of >= 0) {
+        out.TRAIT.push_back(-999.0f);
+        out.trait_text.emplace_back("-999");
+        out.loops.push_back({f, out.PED_START[f] + local[p.copy_of], global});
+      } else if (p.measured) {
         any_measured = true;
         out.TRAIT.push_back(p.value);
         out.trait_text.push_back(p.value_text);
@@ -113,9 +127,10 @@ IwayOutput build_iway(const PedData& data) {
         out.trait_text.emplace_back("-999");
         ++out.missing;
       }
-      out.ids.push_back(IwayOutput::Ident{fam.id, p.id, local[idx], p.added});
+      out.ids.push_back(IwayOutput::Ident{fam.id, p.id, local[idx], p.added, p.copy_of >= 0});
     }
     if (!any_measured) ++out.unmeasured_families;
+    if (out.has_proband && !any_proband) out.no_proband.push_back(fam.id);
 
     MatingGraph g = make_matings(fam, order);
     for (int i = 0; i < n; ++i)
@@ -220,8 +235,37 @@ std::string trait_text(const IwayOutput& out) {
 
 std::string idmap_text(const IwayOutput& out) {
   std::string s = "# global number, family id, individual id (order of iway.dat and the trait file)\n";
+  if (!out.loops.empty()) s += "# a fourth field, copy, marks the copy of a loop breaker\n";
   for (size_t i = 1; i < out.ids.size(); ++i)
-    s += std::to_string(i) + ' ' + out.ids[i].family + ' ' + out.ids[i].individual + '\n';
+    s += std::to_string(i) + ' ' + out.ids[i].family + ' ' + out.ids[i].individual +
+         (out.ids[i].copy ? " copy\n" : "\n");
+  return s;
+}
+
+std::string covariates_text(const IwayOutput& out) {
+  std::string s;
+  for (size_t j = 0; j < out.covariate_names.size(); ++j)
+    s += (j ? " " : "") + out.covariate_names[j];
+  s += '\n';
+  for (size_t i = 1; i < out.covariate_text.size(); ++i) {
+    for (size_t j = 0; j < out.covariate_text[i].size(); ++j)
+      s += (j ? " " : "") + out.covariate_text[i][j];
+    s += '\n';
+  }
+  return s;
+}
+
+std::string proband_text(const IwayOutput& out) {
+  std::string s;
+  for (size_t i = 1; i < out.proband.size(); ++i) s += out.proband[i] ? "1\n" : "0\n";
+  return s;
+}
+
+std::string loops_text(const IwayOutput& out) {
+  std::string s = "# family, loop breaker, its copy (global numbers of iway.dat)\n";
+  for (const auto& l : out.loops)
+    s += std::to_string(l.family) + ' ' + std::to_string(l.person) + ' ' +
+         std::to_string(l.copy) + '\n';
   return s;
 }
 

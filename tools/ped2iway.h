@@ -1,8 +1,9 @@
 // ped2iway: turns a pedigree file in the one-line-per-person layout
-// (family, individual, father, mother, sex, trait; separated by blanks,
-// commas or tabs, with or without a header line) into the program's input:
-// iway.dat (nuclear families, pivots, peeling order), the trait file and an
-// id map.
+// (family, individual, father, mother, sex, then the trait and any other
+// columns; separated by blanks, commas or tabs, with or without a header
+// line) into the program's input: iway.dat (nuclear families, pivots,
+// peeling order), the trait file and an id map; on request covariates.dat and
+// proband.dat, and loops.dat for pedigrees whose loops it breaks.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,18 @@ struct PedOptions {
   bool fix_parents = false;           // add missing parents instead of refusing
   bool header = false;                // the first record line is a header, whatever it holds
   bool skip_bad_families = false;     // leave out families with problems instead of refusing
+  bool no_loops = false;              // refuse pedigree loops instead of breaking them
+  // Columns by header name, or by number (1-based, after any row names):
+  std::string trait;                    // empty: the sixth column
+  std::vector<std::string> covariates;  // "sex": the sex column, coded 1, 0, NA
+  std::string proband;                  // empty: none
 };
+
+// The columns 1-5 every file has; the trait is the sixth unless chosen.
+constexpr int FIXED_COLUMNS = 5;
+constexpr int DEFAULT_TRAIT_COLUMN = 6;
+// The covariate that names the pedigree's own sex column.
+inline constexpr const char* SEX_COVARIATE = "sex";
 
 struct PedPerson {
   std::string id;
@@ -33,6 +45,9 @@ struct PedPerson {
   bool added = false;           // added by --fix-parents
   int father = -1;              // index in the family, -1 unknown
   int mother = -1;
+  std::vector<std::string> covariate_text;  // per covariate, as covariates.dat gets it
+  bool proband = false;
+  int copy_of = -1;             // a loop breaker's copy: the index of its person
 };
 
 struct PedFamily {
@@ -76,6 +91,12 @@ struct PedData {
   bool row_names = false;           // a first column of row names was dropped
   std::vector<SkippedFamily> skipped;
   std::vector<SuspectCode> suspects;
+  int columns = 0;                          // columns of a record line (row names aside)
+  int trait_column = DEFAULT_TRAIT_COLUMN;  // 1-based
+  std::vector<std::string> covariate_names;
+  std::vector<int> covariate_columns;       // 1-based, as the names
+  int proband_column = 0;                   // 0: none
+  std::vector<std::string> header;          // the header's cells, row names aside
 };
 
 // Measured values of -9 (PLINK's code) and -99 are always suspect; zeros are
@@ -85,10 +106,11 @@ struct PedData {
 constexpr int ZERO_RULE_MIN = 10;
 constexpr double ZERO_RULE_SDS = 3.0;
 
-// Parses the file and makes every check: fields, ids, sex codes, trait
-// values, parents (in the family, both or none known, not the same person,
-// sexes fitting the roles), ancestry cycles, pedigree loops and the program's
-// size limits.  Every problem found goes to `problems`; the data are fit for
+// Parses the file and makes every check: fields, ids, sex codes, trait,
+// covariate and proband values, parents (in the family, both or none known,
+// not the same person, sexes fitting the roles), ancestry cycles and the
+// program's size limits.  Pedigree loops are broken (break_loops), or with
+// no_loops reported as problems.  Every problem found goes to `problems`; the data are fit for
 // build_iway only when `problems` stays empty.  With skip_bad_families, the
 // problems of a family leave it out (in `skipped`) instead; problems of the
 // file as a whole, the size limits of what is kept, and a file whose every
@@ -110,17 +132,31 @@ struct IwayOutput {
 
   struct Ident {
     std::string family;
-    std::string individual;
+    std::string individual;  // a copy has its person's id
     int local = 0;
     bool added = false;
+    bool copy = false;
   };
   std::vector<Ident> ids;  // 1..NIND
+
+  // The copies of loop breakers: family number, global numbers of the person
+  // and of the copy, in family order.
+  struct LoopLine {
+    int32_t family = 0, person = 0, copy = 0;
+  };
+  std::vector<LoopLine> loops;
+
+  std::vector<std::string> covariate_names;
+  std::vector<std::vector<std::string>> covariate_text;  // 1..NIND
+  bool has_proband = false;
+  std::vector<char> proband;            // 1..NIND
+  std::vector<std::string> no_proband;  // ids of the families without a proband
 
   // For the summary.
   int nuclear = 0;
   int measured = 0;
   int spike = 0;
-  int missing = 0;
+  int missing = 0;  // copies aside
   int loose = 0;
   int split_families = 0;     // families in more than one connected part
   int unmeasured_families = 0;  // no measured member: the program skips them
@@ -136,6 +172,12 @@ IwayOutput build_iway(const PedData& data);
 std::string iway_text(const IwayOutput& out);
 std::string trait_text(const IwayOutput& out);
 std::string idmap_text(const IwayOutput& out);
+// covariates.dat: a line of names, then one line of values per individual.
+std::string covariates_text(const IwayOutput& out);
+// proband.dat: 1 or 0 per individual.
+std::string proband_text(const IwayOutput& out);
+// loops.dat: a comment line, then "FAMILY PERSON COPY" per copy.
+std::string loops_text(const IwayOutput& out);
 
 // A commented par.inp with starting values from the trait's sample moments.
 std::string par_template_text(const IwayOutput& out, const std::string& trait_file);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "params/codes.h"
 #include "ped2iway.h"
 #include "textio/textio.h"
 #include "tool_files.h"
@@ -18,9 +19,10 @@ namespace fs = std::filesystem;
 const cli::Program PED2IWAY = {
     "ped2iway",
     "Turns a pedigree file with one person a line (family, individual, father, mother, sex, "
-    "trait; separated by blanks, commas or tabs, with or without a header line) into "
-    "iway.dat, the trait file and the id map (global number, family id, individual id).  Ids "
-    "are strings; a parent id of 0 means unknown; sex 1 male, 2 female, 0 unknown.",
+    "trait, and any other columns; separated by blanks, commas or tabs, with or without a "
+    "header line) into iway.dat, the trait file and the id map (global number, family id, "
+    "individual id).  Ids are strings; a parent id of 0 means unknown; sex 1 male, 2 female, "
+    "0 unknown.  Pedigree loops are broken: each breaker's copy goes to loops.dat.",
     "Exit status: 0 ok, 1 usage error, 2 input problems (all reported, nothing written; with "
     "--skip-bad-families, when no family is left) or an output file that cannot be written.",
     1, 2};
@@ -78,11 +80,93 @@ void declare_options(CLI::App& app, Settings& s) {
   app.add_flag("--skip-bad-families", s.ped.skip_bad_families,
                "leave out each family with a problem (one message each) and write the others; "
                "without it any problem stops the conversion");
+  cli::add_value(app, "--trait", "COLUMN",
+                 "the trait's column, by its header name or its number (default: the sixth)",
+                 cli::text_in(s.ped.trait));
+  cli::add_value(app, "--covariates", "NAME[,NAME...]",
+                 "also write covariates.dat with these columns (by header name or number); sex "
+                 "is the sex column, coded 1 male, 0 female, NA unknown",
+                 [&s](const std::string& list) {
+                   s.ped.covariates.clear();
+                   size_t from = 0;
+                   for (;;) {
+                     const size_t comma = list.find(',', from);
+                     std::string name = list.substr(from, comma - from);
+                     if (name.empty()) return "'" + list + "' has an empty name";
+                     s.ped.covariates.push_back(std::move(name));
+                     if (comma == std::string::npos) return std::string();
+                     from = comma + 1;
+                   }
+                 });
+  cli::add_value(app, "--proband", "COLUMN",
+                 "also write proband.dat from this column (1 a proband; 0 or empty not)",
+                 cli::text_in(s.ped.proband));
+  app.add_flag("--no-loops", s.ped.no_loops,
+               "refuse pedigrees with loops (marriage rings, inbreeding) instead of breaking "
+               "them");
+}
+
+constexpr const char* COVARIATES_FILE = "covariates.dat";
+constexpr const char* PROBAND_FILE = "proband.dat";
+constexpr const char* LOOPS_FILE = "loops.dat";
+constexpr size_t MAX_LISTED = 10;  // families named in one clause of the summary
+
+// "3 loops broken, copies of: family L, C; family R, s1 (2)"
+std::string loops_clause(const IwayOutput& iw) {
+  const size_t n = iw.loops.size();
+  std::string s = std::to_string(n) + (n == 1 ? " loop broken (" : " loops broken (");
+  size_t k = 0, listed = 0;
+  while (k < n) {
+    size_t j = k;
+    while (j < n && iw.loops[j].person == iw.loops[k].person) ++j;
+    if (listed == MAX_LISTED) {
+      s += ", ...";
+      break;
+    }
+    const auto& id = iw.ids[static_cast<size_t>(iw.loops[k].person)];
+    s += (listed++ ? "; " : "") + std::string("family ") + id.family + " at " + id.individual;
+    if (j - k > 1) s += " (" + std::to_string(j - k) + " copies)";
+    k = j;
+  }
+  return s + ")";
+}
+
+// Which columns were read: "columns: trait 8 (weight), covariates age (7), sex (5), proband 9
+// (proband), ignored 6 (height)".
+std::string columns_clause(const PedData& d) {
+  auto named = [&](int col) {
+    std::string s = std::to_string(col);
+    if (col <= static_cast<int>(d.header.size())) s += " (" + d.header[col - 1] + ")";
+    return s;
+  };
+  std::vector<char> used(static_cast<size_t>(d.columns) + 1, 0);
+  for (int c = 1; c <= FIXED_COLUMNS; ++c) used[c] = 1;
+  std::string s = "of " + std::to_string(d.columns) + " columns read: trait " +
+                  named(d.trait_column);
+  used[d.trait_column] = 1;
+  if (!d.covariate_names.empty()) {
+    s += ", covariates";
+    for (size_t j = 0; j < d.covariate_names.size(); ++j) {
+      s += (j ? ", " : " ") + d.covariate_names[j] + " (" +
+           std::to_string(d.covariate_columns[j]) + ")";
+      used[d.covariate_columns[j]] = 1;
+    }
+  }
+  if (d.proband_column > 0) {
+    s += ", proband " + named(d.proband_column);
+    used[d.proband_column] = 1;
+  }
+  std::string ignored;
+  int count = 0;
+  for (int c = 1; c <= d.columns; ++c)
+    if (!used[c]) ignored += (count++ ? ", " : "") + named(c);
+  if (count > 0) s += "; ignored: " + ignored;
+  return s;
 }
 
 // The names the files cannot share; "" or the usage error.
 std::string check_names(const Settings& s) {
-  for (const char* reserved : {"iway.dat", "par.inp"})
+  for (const char* reserved : {"iway.dat", "par.inp", COVARIATES_FILE, PROBAND_FILE, LOOPS_FILE})
     if (s.trait_name == reserved || s.map_name == reserved)
       return std::string(reserved) + " cannot be the trait file or the id map";
   if (s.trait_name == s.map_name) return "the trait file and the id map need different names";
@@ -147,6 +231,10 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
            ", convert again with --missing " + sc.code + "\n";
 
   IwayOutput iw = build_iway(data);
+  for (size_t i = 1; i < iw.proband.size(); ++i)
+    if (iw.proband[i] && trait_missing(iw.TRAIT[i]))
+      err += "ped2iway: warning: family " + iw.ids[i].family + ", individual " +
+             iw.ids[i].individual + " is a proband without a trait value\n";
 
   std::error_code ec;
   fs::path base(st.dir);
@@ -162,6 +250,16 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
   std::string why;
   std::vector<Out> files{{"iway.dat", iway_text(iw)}, {st.trait_name, trait_text(iw)},
                          {st.map_name, idmap_text(iw)}};
+  // The files that belong to one iway.dat: those not written now would be
+  // an earlier conversion's, and are removed.
+  std::vector<std::string> stale;
+  auto companion = [&](const char* name, bool wanted, const std::string& text) {
+    if (wanted) files.push_back({name, text});
+    else if (fs::exists(base / name)) stale.push_back(name);
+  };
+  companion(COVARIATES_FILE, !iw.covariate_names.empty(), covariates_text(iw));
+  companion(PROBAND_FILE, iw.has_proband, proband_text(iw));
+  companion(LOOPS_FILE, !iw.loops.empty(), loops_text(iw));
   if (st.want_par) {
     // A hand-edited par.inp is never replaced.
     std::string name = fs::exists(base / "par.inp") ? "par.inp.new" : "par.inp";
@@ -184,6 +282,14 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
       return 2;
     }
   }
+  for (const auto& name : stale) {
+    fs::remove(base / name, ec);
+    if (ec) {
+      err += "ped2iway: cannot remove the earlier " + (base / name).string() + ": " +
+             ec.message() + "\n";
+      return 2;
+    }
+  }
 
   auto path = [&](const std::string& name) {
     return st.dir == "." ? name : (base / name).string();
@@ -197,6 +303,9 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
                   path(st.trait_name) + " (" + std::to_string(iw.measured) +
                   " measured (of which " + std::to_string(iw.spike) + " in the spike), " +
                   std::to_string(iw.missing) + " missing), " + path(st.map_name);
+  for (const auto& f : files)
+    if (f.name == COVARIATES_FILE || f.name == PROBAND_FILE || f.name == LOOPS_FILE)
+      s += ", " + path(f.name);
   if (st.want_par) s += ", " + path(files.back().name);
   if (iw.split_families > 0)
     s += "; " + std::to_string(iw.split_families) +
@@ -218,6 +327,27 @@ int run_ped2iway(const std::vector<std::string>& args, std::string& out, std::st
   if (data.header_line > 0)
     s += "; line " + std::to_string(data.header_line) + " read as a header" +
          (data.row_names ? " (first column, row names, dropped)" : "");
+  if (!iw.loops.empty()) s += "; " + loops_clause(iw);
+  if (!stale.empty()) {
+    s += "; removed the earlier ";
+    for (size_t k = 0; k < stale.size(); ++k) s += (k ? ", " : "") + path(stale[k]);
+  }
+  if (data.columns > 6 || !st.ped.trait.empty() || !st.ped.covariates.empty() ||
+      !st.ped.proband.empty())
+    s += "; " + columns_clause(data);
+  if (iw.has_proband) {
+    size_t n = 0;
+    for (char b : iw.proband) n += b ? 1 : 0;
+    s += "; " + std::to_string(n) + (n == 1 ? " proband" : " probands");
+    if (!iw.no_proband.empty()) {
+      s += ", " + std::to_string(iw.no_proband.size()) +
+           (iw.no_proband.size() == 1 ? " family without one (" : " families without one (");
+      for (size_t k = 0; k < iw.no_proband.size() && k < MAX_LISTED; ++k)
+        s += (k ? ", " : "") + iw.no_proband[k];
+      if (iw.no_proband.size() > MAX_LISTED) s += ", ...";
+      s += ")";
+    }
+  }
   if (!data.skipped.empty()) {
     size_t n = 0;
     for (const auto& sf : data.skipped) n += sf.problems.size();

@@ -3,7 +3,9 @@
 // checker's steps in order (pedgraph.h).
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,8 +73,9 @@ bool split_delimited(std::string_view line, char sep, std::vector<std::string>& 
 
 // The separator of a file, from its first record line: a comma when the line
 // holds at least six comma-separated fields; a tab when it holds at least six
-// tab-separated fields and nothing after the sixth (a file aligned with
-// several tabs a gap is read by blanks); blanks otherwise.
+// tab-separated fields and either nothing after the sixth or no empty cell
+// before its last (a file aligned with several tabs a gap is read by blanks);
+// blanks otherwise.
 char separator_of(std::string_view line) {
   std::vector<std::string> f;
   if (line.find(',') != std::string_view::npos) {
@@ -83,7 +86,9 @@ char separator_of(std::string_view line) {
     split_delimited(line, '\t', f);
     size_t used = f.size();
     while (used > 0 && f[used - 1].empty()) --used;
-    if (f.size() >= 6 && used <= 6) return '\t';
+    const bool gaps = std::any_of(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(used),
+                                  [](const std::string& c) { return c.empty(); });
+    if (f.size() >= 6 && (used <= 6 || !gaps)) return '\t';
   }
   return ' ';
 }
@@ -128,12 +133,14 @@ bool always_missing(std::string_view t) { return t == "NA" || t == "na" || t == 
 
 struct Record {
   int line = 0;
+  std::string_view text;
   std::vector<std::string> fields;
   bool bad_quote = false;
 };
 
 // The record lines of the file (comments and blank lines aside), split by
-// the separator the first of them shows, which `separator` receives.
+// the separator the first of them shows, which `separator` receives.  In a
+// comma- or tab-separated file a row of empty cells is a blank line.
 std::vector<Record> split_records(std::string_view text, char& separator) {
   std::vector<std::string_view> lines;
   size_t pos = 0;
@@ -158,23 +165,11 @@ std::vector<Record> split_records(std::string_view text, char& separator) {
     }
     Record r;
     r.line = static_cast<int>(k) + 1;
+    r.text = line;
     if (sep == ' ') {
       for (auto f : split_fields(line)) r.fields.emplace_back(f);
     } else {
       r.bad_quote = !split_delimited(line, sep, r.fields);
-      // Empty cells after the sixth field carry nothing; a row of empty
-      // cells is a blank line.
-      while (r.fields.size() > 6 && r.fields.back().empty()) r.fields.pop_back();
-      // A tab file aligned with several tabs a gap on some lines: when the
-      // cells are too many but the blanks give exactly six fields, the
-      // line is read by blanks, as it was before tab files were known.
-      if (sep == '\t' && r.fields.size() > 6 && line.find('"') == std::string_view::npos) {
-        std::vector<std::string_view> words = split_fields(line);
-        if (words.size() == 6) {
-          r.fields.assign(words.begin(), words.end());
-          r.bad_quote = false;
-        }
-      }
       if (!r.bad_quote && std::all_of(r.fields.begin(), r.fields.end(),
                                       [](const std::string& f) { return f.empty(); }))
         continue;
@@ -185,19 +180,38 @@ std::vector<Record> split_records(std::string_view text, char& separator) {
   return records;
 }
 
+// Drops empty cells after the first `width` of a comma- or tab-separated
+// line: they carry nothing.
+void trim_empty_cells(std::vector<std::string>& f, size_t width) {
+  while (f.size() > width && f.back().empty()) f.pop_back();
+}
+
+// A tab file aligned with several tabs a gap on some lines: when a six-column
+// file's line has too many cells but its blanks give exactly six fields, the
+// line is read by blanks, as it was before tab files were known.
+bool aligned_by_tabs(const Record& r, std::vector<std::string>& words) {
+  if (r.fields.size() <= 6 || r.text.find('"') != std::string_view::npos) return false;
+  std::vector<std::string_view> w = split_fields(r.text);
+  if (w.size() != 6) return false;
+  words.assign(w.begin(), w.end());
+  return true;
+}
+
 // Whether the first record is a header: `forced`, or its sex field and both
 // parent fields hold no value the layout allows (a sex code; 0, empty or
 // the id of an individual of the file for a parent).  Returns the number of
 // leading fields to drop on every line: 1 for a column of row names (a
-// header of seven fields, the first empty, as R's write.csv writes it).
+// header of seven fields or more, the first empty, as R's write.csv writes
+// it).
 bool is_header(const std::vector<Record>& records, bool forced, size_t& offset) {
   offset = 0;
   if (records.empty()) return false;
-  const auto& h = records[0].fields;
+  std::vector<std::string> h = records[0].fields;
   if (records[0].bad_quote) return forced;
-  if (h.size() == 7 && h[0].empty()) offset = 1;
+  trim_empty_cells(h, 6);
+  if (h.size() >= 7 && h[0].empty()) offset = 1;
   if (forced) return true;
-  if (h.size() != 6 + offset) {
+  if (h.size() < 6 + offset) {
     offset = 0;
     return false;
   }
@@ -210,6 +224,76 @@ bool is_header(const std::vector<Record>& records, bool forced, size_t& offset) 
     const std::string& parent = h[j];
     if (parent.empty() || parent == "0" || ids.count(parent)) return false;
   }
+  return true;
+}
+
+// The number of columns of the file's records: the header's (its empty
+// cells at the end aside), else the count most record lines have (the first
+// line's on a tie), at least six; in a comma- or tab-separated file, columns
+// at the end that are empty on every line do not count.
+size_t table_width(const std::vector<Record>& records, size_t start, size_t offset,
+                   char separator) {
+  const bool delimited = separator != ' ';
+  auto natural = [&](const Record& r) {
+    std::vector<std::string> words;
+    if (separator == '\t' && aligned_by_tabs(r, words)) return size_t{6};
+    return r.fields.size() > offset ? r.fields.size() - offset : size_t{0};
+  };
+  size_t width = 0;
+  if (start == 1) {
+    std::vector<std::string> h = records[0].fields;
+    trim_empty_cells(h, 0);
+    width = h.size() > offset ? h.size() - offset : 0;
+  } else {
+    std::unordered_map<size_t, size_t> count;
+    size_t best = 0;
+    for (size_t k = start; k < records.size(); ++k) {
+      if (records[k].bad_quote) continue;
+      const size_t c = natural(records[k]);
+      const size_t n = ++count[c];
+      if (n > best || (n == best && c == natural(records[start]))) {
+        best = n;
+        width = c;
+      }
+    }
+    if (delimited) {
+      while (width > 6) {
+        bool empty = true;
+        for (size_t k = start; k < records.size() && empty; ++k) {
+          const auto& f = records[k].fields;
+          empty = f.size() <= offset + width - 1 || f[offset + width - 1].empty();
+        }
+        if (!empty) break;
+        --width;
+      }
+    }
+  }
+  return std::max(width, size_t{6});
+}
+
+// A name for covariates.dat: a letter, then letters, digits or underscores.
+bool covariate_name(std::string_view s) {
+  if (s.empty() || s.size() > 64 || !std::isalpha(static_cast<unsigned char>(s[0]))) return false;
+  return std::all_of(s.begin(), s.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  });
+}
+
+// A covariate value as covariates.dat gets it: the text of a plain decimal,
+// else the shortest text that reads back as the same double; false when the
+// text is not a finite number.
+bool covariate_value(const std::string& t, std::string& text) {
+  if (t.empty() || t.size() > 200) return false;
+  char* end = nullptr;
+  const double v = std::strtod(t.c_str(), &end);
+  if (end != t.c_str() + t.size() || !std::isfinite(v)) return false;
+  if (plain_decimal(t)) {
+    text = t;
+    return true;
+  }
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  text.assign(buf, res.ptr);
   return true;
 }
 
@@ -228,21 +312,42 @@ void PedChecker::read(std::string_view text) {
     data.header_line = records[0].line;
     data.row_names = offset == 1;
     start = 1;
+    data.header = records[0].fields;
+    if (offset > 0 && !data.header.empty()) data.header.erase(data.header.begin());
+    trim_empty_cells(data.header, 0);
   }
+  const size_t width = records.size() > start ? table_width(records, start, offset, data.separator)
+                                              : size_t{6};
+  data.columns = static_cast<int>(width);
+  if (!resolve_columns()) return;
+  const size_t trait_at = static_cast<size_t>(data.trait_column - 1);
   for (size_t k = start; k < records.size(); ++k) {
     const int lineno = records[k].line;
     std::vector<std::string>& f = records[k].fields;
-    if (offset > 0 && !f.empty()) f.erase(f.begin());
+    if (delimited && !records[k].bad_quote) {
+      std::vector<std::string> words;
+      if (width == 6 && data.separator == '\t' && aligned_by_tabs(records[k], words)) {
+        f = std::move(words);
+      } else {
+        if (offset > 0 && !f.empty()) f.erase(f.begin());
+        trim_empty_cells(f, width);
+      }
+    } else if (offset > 0 && !f.empty()) {
+      f.erase(f.begin());
+    }
     const std::string fam = f.empty() ? std::string() : f[0];
     if (records[k].bad_quote) {
       problem(lineno, fam, "",
               "a quoted field has no closing quote, or text after its closing quote");
       continue;
     }
-    if (f.size() != 6) {
+    if (f.size() != width) {
       problem(lineno, fam, f.size() > 1 ? f[1] : std::string(),
-              "expected 6 fields (family, individual, father, mother, sex, trait), found " +
-                  std::to_string(f.size()));
+              width == 6 ? "expected 6 fields (family, individual, father, mother, sex, trait), "
+                           "found " + std::to_string(f.size())
+                         : "expected " + std::to_string(width) + " fields (family, individual, "
+                           "father, mother, sex and " + std::to_string(width - 5) +
+                           " more columns), found " + std::to_string(f.size()));
       continue;
     }
     PedPerson p;
@@ -272,7 +377,7 @@ void PedChecker::read(std::string_view text) {
     else  // reported; the person still takes part in the later checks
       problem(lineno, fam, p.id,
               "sex must be 1 (male), 2 (female) or 0 (unknown), not " + f[4]);
-    const std::string& t = f[5];
+    const std::string& t = f[trait_at];
     float v = 0.0f;
     bool numeric = parse_float(t, v);
     if (always_missing(t) || t == opt.missing_code ||
@@ -297,6 +402,7 @@ void PedChecker::read(std::string_view text) {
         p.value_text = buf;
       }
     }
+    read_extra_columns(f, lineno, fam, p);
 
     auto [it, fresh] = fam_index.try_emplace(fam, data.families.size());
     if (fresh) {
@@ -317,6 +423,137 @@ void PedChecker::read(std::string_view text) {
   }
   if (data.families.empty() && problems.empty()) {
     problem(0, "", "", "the file holds no individuals");
+  }
+}
+
+// The columns of the trait, the covariates and the probands, by header name
+// or by number.
+bool PedChecker::resolve_columns() {
+  const int at = data.header_line;
+  const int width = data.columns;
+  bool ok = true;
+  auto fail = [&](std::string msg) {
+    problem(at, "", "", std::move(msg));
+    ok = false;
+  };
+  auto find = [&](const std::string& what, const std::string& name, int& col) {
+    int count = 0;
+    for (size_t j = 0; j < data.header.size(); ++j)
+      if (data.header[j] == name && count++ == 0) col = static_cast<int>(j) + 1;
+    if (count > 1) {
+      fail(what + " " + name + ": " + std::to_string(count) +
+           " columns of the header have that name");
+      return false;
+    }
+    if (count == 1) return true;
+    long n = 0;
+    if (!name.empty() && name.size() < 10 &&
+        std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      n = std::strtol(name.c_str(), nullptr, 10);
+      if (n < 1 || n > width) {
+        fail(what + " " + name + ": the file has " + std::to_string(width) + " columns");
+        return false;
+      }
+      col = static_cast<int>(n);
+      return true;
+    }
+    fail(what + " " + name + ": " +
+         (data.header.empty()
+              ? std::string("the file has no header line; give the column by its number (1 to ") +
+                    std::to_string(width) + ")"
+              : std::string("no column of the header has that name")));
+    return false;
+  };
+  auto column_name = [&](int col) {
+    return col <= static_cast<int>(data.header.size()) ? data.header[col - 1] : std::string();
+  };
+  const std::string fixed = "columns 1 to 5 are the family, individual, father, mother and sex";
+  if (!opt.trait.empty()) {
+    int col = 0;
+    if (find("--trait", opt.trait, col)) {
+      if (col <= FIXED_COLUMNS) fail("--trait " + opt.trait + ": " + fixed);
+      else data.trait_column = col;
+    }
+  }
+  if (!opt.proband.empty()) {
+    int col = 0;
+    if (find("--proband", opt.proband, col)) {
+      if (col <= FIXED_COLUMNS) fail("--proband " + opt.proband + ": " + fixed);
+      else if (col == data.trait_column) fail("--proband " + opt.proband + ": is the trait column");
+      else data.proband_column = col;
+    }
+  }
+  for (const std::string& name : opt.covariates) {
+    int col = 0;
+    std::string written = name;
+    if (name == SEX_COVARIATE) {
+      col = FIXED_COLUMNS;
+    } else if (!find("--covariates", name, col)) {
+      continue;
+    } else if (col < FIXED_COLUMNS) {
+      fail("--covariates " + name + ": " + fixed);
+      continue;
+    } else if (col == data.trait_column || col == data.proband_column) {
+      fail("--covariates " + name + ": is the " +
+           (col == data.trait_column ? "trait" : "proband") + " column");
+      continue;
+    } else if (col == FIXED_COLUMNS) {
+      written = SEX_COVARIATE;
+    } else if (name != column_name(col)) {
+      // Given by number: the header's name, else the column's number.
+      written = data.header.empty() ? "column" + name : column_name(col);
+    }
+    if (!covariate_name(written)) {
+      fail("--covariates " + name + ": '" + written +
+           "' cannot name a covariate (a letter, then letters, digits or underscores); rename "
+           "the column in the header");
+      continue;
+    }
+    if (std::find(data.covariate_names.begin(), data.covariate_names.end(), written) !=
+        data.covariate_names.end()) {
+      fail("--covariates " + name + ": covariate " + written + " is given twice");
+      continue;
+    }
+    data.covariate_names.push_back(written);
+    data.covariate_columns.push_back(col);
+  }
+  return ok;
+}
+
+// The covariates and the proband status of one record line.
+void PedChecker::read_extra_columns(const std::vector<std::string>& f, int line,
+                                    const std::string& fam, PedPerson& p) {
+  char* end = nullptr;
+  const double code = std::strtod(opt.missing_code.c_str(), &end);
+  const bool code_numeric = end == opt.missing_code.c_str() + opt.missing_code.size() &&
+                            !opt.missing_code.empty();
+  for (size_t j = 0; j < data.covariate_columns.size(); ++j) {
+    const int col = data.covariate_columns[j];
+    std::string text = "NA";
+    if (col == FIXED_COLUMNS) {
+      if (p.sex != 0) text = p.sex == 1 ? "1" : "0";
+    } else {
+      const std::string& t = f[static_cast<size_t>(col) - 1];
+      const bool missing = t.empty() || always_missing(t) || t == opt.missing_code;
+      if (!missing && !covariate_value(t, text)) {
+        problem(line, fam, p.id,
+                "covariate " + data.covariate_names[j] + " (column " + std::to_string(col) +
+                    "): " + t + " is not a number (use NA, . or an empty cell for a missing "
+                    "value)");
+        text = "NA";
+      } else if (!missing && code_numeric && std::strtod(t.c_str(), nullptr) == code) {
+        text = "NA";
+      }
+    }
+    p.covariate_text.push_back(std::move(text));
+  }
+  if (data.proband_column > 0) {
+    const std::string& t = f[static_cast<size_t>(data.proband_column) - 1];
+    if (t == "1") p.proband = true;
+    else if (!(t == "0" || t.empty() || always_missing(t)))
+      problem(line, fam, p.id,
+              "proband (column " + std::to_string(data.proband_column) + "): " + t +
+                  " is not 1 (a proband) or 0");
   }
 }
 

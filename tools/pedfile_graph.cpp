@@ -1,5 +1,6 @@
 // Checks of the family graphs: parents' roles, ancestry cycles, pedigree
-// loops, the program's limits, and the counts of suspect missing codes.
+// loops (with --no-loops), the program's limits, and the counts of suspect
+// missing codes.
 
 #include <algorithm>
 #include <cmath>
@@ -181,8 +182,10 @@ void PedChecker::check_loops(const PedFamily& fam) {
 }
 
 void PedChecker::check_structure() {
-  for (const auto& fam : data.families) {
-    if (!check_ancestry(fam)) check_loops(fam);
+  for (auto& fam : data.families) {
+    if (check_ancestry(fam)) continue;
+    if (opt.no_loops) check_loops(fam);
+    else break_loops(fam);
   }
 }
 

@@ -31,6 +31,18 @@ struct MatingGraph {
 // met.
 MatingGraph make_matings(const PedFamily& fam, const std::vector<int>& order);
 
+// The loop breakers of a family: as few people as the search finds, whose
+// matings as a parent, cut, leave the graph of people and matings without a
+// cycle.  `cuts` gets, per cut, the person and the mating (index into
+// g.matings) in which a copy takes the person's place; the number of cuts is
+// the cycle rank of the graph.  Exact up to a budget of tried sets, greedy
+// beyond it.
+struct LoopCut {
+  int person = -1;
+  int mating = -1;
+};
+std::vector<LoopCut> choose_loop_cuts(int people, const MatingGraph& g);
+
 struct PedChecker {
   const PedOptions& opt;
   std::vector<Problem>& problems;
@@ -48,6 +60,9 @@ struct PedChecker {
 
   // The steps, in the order parse_pedfile takes them.
   void read(std::string_view text);
+  bool resolve_columns();  // the columns the options name; false after a problem
+  void read_extra_columns(const std::vector<std::string>& f, int line, const std::string& fam,
+                          PedPerson& p);
   void resolve_parents();
   void check_roles();
   void check_structure();  // per family, ancestry cycles, else loops
@@ -57,6 +72,7 @@ struct PedChecker {
 
   bool check_ancestry(const PedFamily& fam);
   void check_loops(const PedFamily& fam);
+  void break_loops(PedFamily& fam);
 };
 
 }  // namespace pedseg::tools

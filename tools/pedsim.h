@@ -1,6 +1,7 @@
 // pedsim: simulates samples of pedigrees under the segregation model and
 // writes them as an ordinary pedigree file (family, individual, father,
-// mother, sex, trait) that ped2iway converts.
+// mother, sex, trait; on request age and proband columns under a header
+// line) that ped2iway converts.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,8 @@ double rng_normal(Rng& rng);                // standard normal (polar method)
 
 // Natural logarithm of a positive finite x from frexp, + - * / only.
 double det_log(double x);
+// e^x for |x| < 700 from ldexp, + - * / only.
+double det_exp(double x);
 
 // ---------------------------------------------------------------------------
 // The model: the quantities of par.inp's slots (params.h).
@@ -68,7 +71,28 @@ struct SimOptions {
   double missing_rate = 0.0;  // share of traits masked as missing
   uint64_t seed = 1;
   std::string spike_text = "1000";  // how a spike value is written
+  // Each of the following changes nothing unless asked for.
+  double sex_effect = 0.0;    // added to the mean of a man
+  double age_effect = 0.0;    // added to the mean per year of age
+  bool ages = false;          // write an age column (implied by age_effect)
+  bool lognormal = false;     // the model holds for ln(trait): the trait written is e^value
+  bool probands = false;      // the founders' first child is the proband (a proband column)
+  bool select = false;        // keep only families whose proband's trait >= threshold
+  double threshold = 0.0;     // with select, unless quantile > 0
+  double quantile = 0.0;      // > 0: the threshold is this quantile of a pilot's probands
+  int pilot = 10000;          // unselected families drawn for the quantile
+  double cousins = 0.0;       // share of families with a first-cousin marriage
+  double sisters = 0.0;       // share of families where two brothers marry two sisters
 };
+
+// The ages: a family's youngest generation is AGE_BASE to AGE_BASE +
+// AGE_SPAN - 1 years old (whole years, uniform), each generation above it
+// AGE_STEP years older.
+constexpr int AGE_BASE = 5;
+constexpr int AGE_SPAN = 20;
+constexpr int AGE_STEP = 25;
+// Families drawn for a selected sample, at most, per family kept.
+constexpr long MAX_DRAWS_PER_KEPT = 10000;
 
 struct SimPerson {
   int father = -1;  // index in the family
@@ -79,17 +103,38 @@ struct SimPerson {
   int poly_class = 0;   // 1..7
   bool spike = false;
   bool missing = false;
-  double value = 0.0;
+  double value = 0.0;   // as written (e^value with lognormal)
+  int generation = 0;   // 0 for the founders, married-in spouses as their spouse
+  int age = 0;          // with ages or an age effect
 };
 
 struct SimFamily {
   std::vector<SimPerson> people;  // parents before children; id = index + 1
+  int proband = -1;               // the founders' first child, -1 none
 };
 
-std::vector<SimFamily> simulate(const SimOptions& opt, const SimParams& par);
+// How a sample was drawn: families drawn in all (drawn - kept failed the
+// selection) and the selection threshold used.
+struct SimReport {
+  long drawn = 0;
+  double threshold = 0.0;
+};
+
+// Without selection, opt.families families; with it, families are drawn
+// until opt.families pass (the sample stops short of it, with `report`
+// telling, after MAX_DRAWS_PER_KEPT draws per family wanted).
+std::vector<SimFamily> simulate(const SimOptions& opt, const SimParams& par,
+                                SimReport* report = nullptr);
+
+// Empty when the options can be simulated with `par`; otherwise what is
+// wrong (values that would reach the missing or spike codes, a lognormal
+// trait beyond them, selection without children).
+std::string check_options(const SimOptions& opt, const SimParams& par);
 
 // The pedigree file; the trait of a measured individual is written with four
-// decimals, a spike as opt.spike_text, a missing one as -999.
+// decimals (six significant digits when lognormal), a spike as
+// opt.spike_text, a missing one as -999.  With ages or probands a header line
+// names every column.
 std::string pedfile_text(const std::vector<SimFamily>& fams, const SimOptions& opt);
 // family, individual, major genotype, polygenic class, spike (1/0)
 std::string truth_text(const std::vector<SimFamily>& fams);

@@ -1,11 +1,14 @@
 // The pedsim command: options, true values, writing the sample.
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
 #include "cli/cli.h"
 #include "params/codes.h"
+#include "params/params.h"
 #include "pedsim.h"
 #include "tool_files.h"
 #include "textio/textio.h"
@@ -17,11 +20,18 @@ namespace {
 const cli::Program PEDSIM = {
     "pedsim",
     "Simulates pedigrees under the segregation model and writes a pedigree file (family, "
-    "individual, father, mother, sex, trait) for ped2iway.",
+    "individual, father, mother, sex, trait; with --age-effect, --ages or probands also age "
+    "and proband columns under a header line) for ped2iway.",
     "Defaults: q 0.2, no spike, means 12 10 8, Mendelian transmission 1 0.5 0, polygenic "
     "effect 0.5, residual variance 2.  Exit status: 0 ok, 1 usage error, 2 an unreadable "
     "par.inp or an output that cannot be written.",
     1, 2};
+
+std::string real_text(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
 
 struct Settings {
   SimOptions sim;
@@ -89,15 +99,20 @@ void declare_options(CLI::App& app, Settings& s) {
                  cli::text_in(s.par_file));
   cli::add_value(
       app, "--set", "SLOT=VALUE",
-      "one true value by its par.inp slot: 1 q, 2-4 spike probabilities, 5-7 means, 8-10 "
-      "transmission probabilities, 11 polygenic effect, 12 residual variance (after --par)",
+      "one true value by its par.inp slot, as a number or a name: 1 q, 2-4 spike1-3, 5-7 "
+      "mean1-3, 8-10 tau1-3, 11 polygenic_effect, 12 residual_variance (after --par)",
       [&s](const std::string& v) {
         const size_t eq = v.find('=');
+        const std::string key = eq == std::string::npos ? v : v.substr(0, eq);
         long slot = 0;
+        for (int i = 1; i <= NPAR_USED; ++i)
+          if (key == PARAM_NAME[i]) slot = i;
+        if (slot == 0 && !cli::to_long(key, slot)) slot = 0;
         double value = 0.0;
-        if (eq == std::string::npos || !cli::to_long(v.substr(0, eq), slot) || slot < 1 ||
-            slot > 12 || !cli::to_real(v.substr(eq + 1), value))
-          return "'" + v + "' is not SLOT=VALUE with a slot from 1 to 12";
+        if (eq == std::string::npos || slot < 1 || slot > NPAR_USED ||
+            !cli::to_real(v.substr(eq + 1), value))
+          return "'" + v + "' is not SLOT=VALUE with a slot from 1 to " +
+                 std::to_string(NPAR_USED) + " or its name";
         s.sets.emplace_back(static_cast<int>(slot), value);
         return std::string();
       },
@@ -112,6 +127,58 @@ void declare_options(CLI::App& app, Settings& s) {
                    o.spike_text = v;
                    return std::string();
                  });
+  cli::add_value(app, "--sex-effect", "D", "added to the mean of every man (default 0)",
+                 [&o](const std::string& v) {
+                   if (!cli::to_real(v, o.sex_effect) || !std::isfinite(o.sex_effect))
+                     return "'" + v + "' is not a number";
+                   return std::string();
+                 });
+  cli::add_value(app, "--age-effect", "B",
+                 "added to the mean per year of age; writes the age column (default 0)",
+                 [&o](const std::string& v) {
+                   if (!cli::to_real(v, o.age_effect) || !std::isfinite(o.age_effect))
+                     return "'" + v + "' is not a number";
+                   return std::string();
+                 });
+  app.add_flag("--ages", o.ages,
+               "write an age column: the youngest generation of a family 5 to 24 years old, "
+               "each generation above it 25 years older");
+  app.add_flag("--lognormal", o.lognormal,
+               "the model holds for ln(trait): the trait written is e to the simulated value");
+  app.add_flag("--probands", o.probands,
+               "the founders' first child is the proband: a proband column (1 or 0)");
+  cli::add_value(app, "--select-above", "T",
+                 "keep drawing families until --families of them have a proband's trait at or "
+                 "above T (implies --probands)",
+                 [&o](const std::string& v) {
+                   if (!cli::to_real(v, o.threshold) || !std::isfinite(o.threshold))
+                     return "'" + v + "' is not a number";
+                   o.select = o.probands = true;
+                   o.quantile = 0.0;
+                   return std::string();
+                 });
+  cli::add_value(app, "--select-quantile", "P",
+                 "as --select-above, with T the P quantile of the probands' traits in a pilot of "
+                 "unselected families",
+                 [&o](const std::string& v) {
+                   double p = 0.0;
+                   if (!cli::to_real(v, p) || !(p > 0.0 && p < 1.0))
+                     return "'" + v + "' is not a share between 0 and 1";
+                   o.quantile = p;
+                   o.select = o.probands = true;
+                   return std::string();
+                 });
+  cli::add_value(app, "--pilot", "N", "families of the pilot of --select-quantile (default 10000)",
+                 cli::number_in(o.pilot, 100, 10000000, "a number from 100 to 10000000"));
+  cli::add_value(app, "--cousins", "P",
+                 "share of families built around a first-cousin marriage: the founders' first "
+                 "two children marry in, a child of each marry each other and have children "
+                 "(default 0)",
+                 cli::real_in(o.cousins, 0.0, 1.0, share));
+  cli::add_value(app, "--sisters", "P",
+                 "share of families where two more sons of the founders marry two daughters of "
+                 "a second founder couple, each couple with children (default 0)",
+                 cli::real_in(o.sisters, 0.0, 1.0, share));
   cli::add_value(app, "--out", "FILE", "the pedigree file (default: standard output)",
                  cli::text_in(s.out_file));
   cli::add_value(app, "--truth", "FILE",
@@ -141,11 +208,22 @@ int run_pedsim(const std::vector<std::string>& args, std::string& out, std::stri
     err += command.usage_line("true values: " + bad);
     return PEDSIM.usage_status;
   }
-  if (st.sim.generations == 3 && !st.sim.spouses)
+  if (const std::string bad = check_options(st.sim, par); !bad.empty()) {
+    err += command.usage_line(bad);
+    return PEDSIM.usage_status;
+  }
+  if ((st.sim.generations == 3 || st.sim.cousins > 0.0) && !st.sim.spouses)
     err += "pedsim: without --spouses the married-in parents are written as unknown (0); "
            "convert with ped2iway --fix-parents\n";
 
-  std::vector<SimFamily> fams = simulate(st.sim, par);
+  SimReport report;
+  std::vector<SimFamily> fams = simulate(st.sim, par, &report);
+  if (static_cast<int>(fams.size()) < st.sim.families) {
+    err += "pedsim: only " + std::to_string(fams.size()) + " of " + std::to_string(report.drawn) +
+           " families drawn have a proband's trait at or above " + real_text(report.threshold) +
+           "; nothing written\n";
+    return 2;
+  }
   std::string text = pedfile_text(fams, st.sim);
   long people = 0, written = 0;
   for (const auto& f : fams)
@@ -165,8 +243,16 @@ int run_pedsim(const std::vector<std::string>& args, std::string& out, std::stri
     err += "pedsim: cannot write " + st.truth_file + ": " + why + "\n";
     return 2;
   }
-  std::string summary = "pedsim: " + std::to_string(st.sim.families) + " families, " +
-                        std::to_string(written) + " individuals written";
+  std::string summary = "pedsim: " + std::to_string(st.sim.families) + " families";
+  if (st.sim.select) {
+    summary += " kept out of " + std::to_string(report.drawn) +
+               " drawn (proband's trait at or above " + real_text(report.threshold);
+    if (st.sim.quantile > 0.0)
+      summary += ", the " + real_text(st.sim.quantile) + " quantile of a pilot of " +
+                 std::to_string(st.sim.pilot);
+    summary += ")";
+  }
+  summary += ", " + std::to_string(written) + " individuals written";
   if (written != people) summary += " (" + std::to_string(people - written) + " spouses left unknown)";
   summary += ", seed " + std::to_string(st.sim.seed);
   if (st.out_file != "-") summary += ", to " + st.out_file;

@@ -1,5 +1,6 @@
 // Simulation of pedigrees, major genotypes, polygenic classes and traits.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -70,6 +71,18 @@ double det_log(double x) {
   constexpr double LN2_LO = 2.319046813846299558e-17;  // the remainder
   const double de = static_cast<double>(e);
   return de * LN2_HI + (de * LN2_LO + lnm);
+}
+
+double det_exp(double x) {
+  // ln 2 split so that k * LN2_HI is exact for |k| < 2^11.
+  constexpr double LN2_HI = 6.93147180369123816490e-01;
+  constexpr double LN2_LO = 1.90821492927058770002e-10;
+  const double k = std::floor(x / (LN2_HI + LN2_LO) + 0.5);
+  const double r = (x - k * LN2_HI) - k * LN2_LO;  // |r| <= 0.35
+  // The Taylor series of e^r, exhausted by the 18th term.
+  double sum = 1.0;
+  for (int n = 18; n >= 1; --n) sum = 1.0 + sum * r / static_cast<double>(n);
+  return std::ldexp(sum, static_cast<int>(k));
 }
 
 double rng_normal(Rng& rng) {
@@ -145,42 +158,62 @@ std::string check_params(const SimParams& p) {
 
 namespace {
 
+// The further streams of a seed: ages, and the pilot of a selected sample
+// (its structure and its ages).  Today's draws stay in the first stream.
+enum Stream : uint64_t { AGES_STREAM = 1, PILOT_STREAM = 2, PILOT_AGES_STREAM = 3 };
+
+uint64_t stream_seed(uint64_t seed, uint64_t stream) {
+  uint64_t st = seed ^ (stream * 0xd1b54a32d192ed03ULL);
+  return splitmix64(st);
+}
+
 struct Builder {
   const SimOptions& opt;
   const SimParams& par;
   Rng rng;
+  Rng ages;
+
+  Builder(const SimOptions& o, const SimParams& p, uint64_t seed, uint64_t age_seed)
+      : opt(o), par(p) {
+    rng_seed(rng, seed);
+    rng_seed(ages, age_seed);
+  }
 
   int children_count() {
     const uint64_t span = static_cast<uint64_t>(opt.child_max - opt.child_min) + 1;
     return opt.child_min + static_cast<int>(rng_below(rng, span));
   }
 
-  static int add(SimFamily& fam, int father, int mother, int sex, bool written = true) {
+  static int add(SimFamily& fam, int father, int mother, int sex, bool written = true,
+                 int generation = 0) {
     SimPerson p;
     p.father = father;
     p.mother = mother;
     p.sex = sex;
     p.written = written;
+    p.generation = generation;
     fam.people.push_back(p);
     return static_cast<int>(fam.people.size()) - 1;
   }
 
-  std::vector<int> add_children(SimFamily& fam, int father, int mother) {
+  // At least `least` children (drawn as ever, then raised).
+  std::vector<int> add_children(SimFamily& fam, int father, int mother, int least = 0) {
     std::vector<int> kids;
-    const int n = children_count();
+    const int n = std::max(children_count(), least);
+    const int generation = fam.people[father].generation + 1;
     for (int c = 0; c < n; ++c) {
       const int sex = rng_below(rng, 2) == 0 ? 1 : 2;
-      kids.push_back(add(fam, father, mother, sex));
+      kids.push_back(add(fam, father, mother, sex, true, generation));
     }
     return kids;
   }
 
   // A person marries in a spouse from outside and has children with them.
-  void marry_in(SimFamily& fam, int person) {
+  std::vector<int> marry_in(SimFamily& fam, int person, int least = 0) {
     const int sex = fam.people[person].sex == 1 ? 2 : 1;
-    const int spouse = add(fam, -1, -1, sex, opt.spouses);
-    if (sex == 2) add_children(fam, person, spouse);
-    else add_children(fam, spouse, person);
+    const int spouse = add(fam, -1, -1, sex, opt.spouses, fam.people[person].generation);
+    if (sex == 2) return add_children(fam, person, spouse, least);
+    return add_children(fam, spouse, person, least);
   }
 
   SimFamily structure() {
@@ -190,6 +223,7 @@ struct Builder {
     const int father = add(fam, -1, -1, 1);
     const int mother = add(fam, -1, -1, 2);
     std::vector<int> kids = add_children(fam, father, mother);
+    if (!kids.empty()) fam.proband = kids[0];
     if (opt.remarry > 0.0 && rng_uniform(rng) < opt.remarry) {
       const int second = add(fam, -1, -1, 2);
       auto more = add_children(fam, father, second);
@@ -205,6 +239,42 @@ struct Builder {
     if (opt.loose > 0.0 && rng_uniform(rng) < opt.loose)
       add(fam, -1, -1, rng_below(rng, 2) == 0 ? 1 : 2);
     return fam;
+  }
+
+  // The founders' first two children marry spouses from outside; a child of
+  // each, of opposite sexes (first cousins), marry and have children.
+  SimFamily cousin_structure() {
+    SimFamily fam;
+    const int father = add(fam, -1, -1, 1);
+    const int mother = add(fam, -1, -1, 2);
+    const std::vector<int> kids = add_children(fam, father, mother, 2);
+    fam.proband = kids[0];
+    const int c = marry_in(fam, kids[0], 1)[0];
+    const int d = marry_in(fam, kids[1], 1)[0];
+    fam.people[d].sex = fam.people[c].sex == 1 ? 2 : 1;
+    if (fam.people[c].sex == 1) add_children(fam, c, d, 1);
+    else add_children(fam, d, c, 1);
+    return fam;
+  }
+
+  // Two more sons of the founders marry two daughters of a second founder
+  // couple, and both couples have children: a marriage ring.
+  void add_sisters(SimFamily& fam) {
+    const int s1 = add(fam, 0, 1, 1, true, 1), s2 = add(fam, 0, 1, 1, true, 1);
+    const int q1 = add(fam, -1, -1, 1), q2 = add(fam, -1, -1, 2);
+    const int d1 = add(fam, q1, q2, 2, true, 1), d2 = add(fam, q1, q2, 2, true, 1);
+    add_children(fam, s1, d1, 1);
+    add_children(fam, s2, d2, 1);
+  }
+
+  static bool chance(Rng& r, double p) { return p > 0.0 && (p >= 1.0 || rng_uniform(r) < p); }
+
+  void draw_ages(SimFamily& fam) {
+    int top = 0;
+    for (const auto& p : fam.people) top = std::max(top, p.generation);
+    for (auto& p : fam.people)
+      p.age = AGE_BASE + AGE_STEP * (top - p.generation) +
+              static_cast<int>(rng_below(ages, static_cast<uint64_t>(AGE_SPAN)));
   }
 
   // Number of q alleles of genotype g: 2, 1, 0 for g = 1, 2, 3.
@@ -241,29 +311,103 @@ struct Builder {
       if (!p.spike) {
         const double mu = static_cast<double>(p.poly_class - 4) * par.poly_effect + par.mean[p.genotype];
         p.value = mu + std::sqrt(par.res_var) * rng_normal(rng);
+        if (opt.sex_effect != 0.0 && p.sex == 1) p.value += opt.sex_effect;
+        if (opt.age_effect != 0.0) p.value += opt.age_effect * static_cast<double>(p.age);
+        if (opt.lognormal) p.value = det_exp(p.value);
       }
       p.missing = opt.missing_rate > 0.0 && rng_uniform(rng) < opt.missing_rate;
     }
   }
+
+  SimFamily family() {
+    SimFamily fam = chance(rng, opt.cousins) ? cousin_structure() : structure();
+    if (chance(rng, opt.sisters)) add_sisters(fam);
+    if (opt.ages || opt.age_effect != 0.0) draw_ages(fam);
+    genetics(fam);
+    // A proband is measured: ascertainment is through the proband's value.
+    if (opt.probands && fam.proband >= 0) fam.people[fam.proband].missing = false;
+    return fam;
+  }
 };
+
+// The value a selection compares: a spike lies above any threshold; a
+// family without a proband never passes.
+double proband_value(const SimFamily& fam) {
+  if (fam.proband < 0) return -HUGE_VAL;
+  const SimPerson& p = fam.people[fam.proband];
+  return p.spike ? HUGE_VAL : p.value;
+}
 
 }  // namespace
 
-std::vector<SimFamily> simulate(const SimOptions& opt, const SimParams& par) {
-  Builder b{opt, par, {}};
-  rng_seed(b.rng, opt.seed);
+std::vector<SimFamily> simulate(const SimOptions& opt, const SimParams& par, SimReport* report) {
+  Builder b(opt, par, opt.seed, stream_seed(opt.seed, AGES_STREAM));
+  double threshold = opt.threshold;
+  if (opt.select && opt.quantile > 0.0) {
+    Builder pilot(opt, par, stream_seed(opt.seed, PILOT_STREAM),
+                  stream_seed(opt.seed, PILOT_AGES_STREAM));
+    std::vector<double> values;
+    for (int f = 0; f < opt.pilot; ++f) values.push_back(proband_value(pilot.family()));
+    std::sort(values.begin(), values.end());
+    // The smallest value with at least a share `quantile` of the pilot at or below it.
+    const double n = static_cast<double>(values.size());
+    size_t at = static_cast<size_t>(std::ceil(opt.quantile * n));
+    at = std::clamp<size_t>(at, 1, values.size()) - 1;
+    threshold = values[at];
+  }
   std::vector<SimFamily> fams;
   fams.reserve(static_cast<size_t>(opt.families));
-  for (int f = 0; f < opt.families; ++f) {
-    fams.push_back(b.structure());
-    b.genetics(fams.back());
+  long drawn = 0;
+  const long cap = MAX_DRAWS_PER_KEPT * static_cast<long>(opt.families);
+  while (static_cast<int>(fams.size()) < opt.families) {
+    if (opt.select && drawn >= cap) break;
+    SimFamily fam = b.family();
+    ++drawn;
+    if (!opt.select || proband_value(fam) >= threshold) fams.push_back(std::move(fam));
+  }
+  if (report != nullptr) {
+    report->drawn = drawn;
+    report->threshold = threshold;
   }
   return fams;
 }
 
+std::string check_options(const SimOptions& opt, const SimParams& par) {
+  if ((opt.probands || opt.select) && opt.child_min < 1 && opt.cousins < 1.0)
+    return "probands need children: --children with MIN at least 1";
+  // The reach of the effects over the ages drawn.
+  int top = 1;
+  if (opt.generations == 3 || opt.sisters > 0.0) top = 2;
+  if (opt.cousins > 0.0) top = 3;
+  const double oldest = AGE_BASE + AGE_STEP * top + AGE_SPAN - 1;
+  const double reach = 3.0 * std::fabs(par.poly_effect) + 8.0 * std::sqrt(par.res_var) +
+                       std::fabs(opt.sex_effect) + std::fabs(opt.age_effect) * oldest;
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (int g = 1; g <= 3; ++g) {
+    lo = std::min(lo, par.mean[g] - reach);
+    hi = std::max(hi, par.mean[g] + reach);
+  }
+  const double limit = static_cast<double>(TRAIT_SPIKE_LIMIT);
+  if (opt.lognormal) {
+    if (hi >= det_log(limit) || lo <= -600.0)
+      return "with --lognormal the means, effects and variances hold for ln(trait), whose "
+             "values must stay below ln 998 = 6.9";
+  } else if (std::fabs(lo) >= limit || std::fabs(hi) >= limit) {
+    return "means, effects, polygenic effect and residual variance would give values at or "
+           "beyond +-998, which the program reads as missing or spike";
+  }
+  return {};
+}
+
 std::string pedfile_text(const std::vector<SimFamily>& fams, const SimOptions& opt) {
-  std::string s = "# pedsim, seed " + std::to_string(opt.seed) +
-                  ": family individual father mother sex trait\n";
+  const bool ages = opt.ages || opt.age_effect != 0.0;
+  const bool header = ages || opt.probands;
+  std::string s = "# pedsim, seed " + std::to_string(opt.seed);
+  if (header)
+    s += std::string("\nfamily individual father mother sex trait") + (ages ? " age" : "") +
+         (opt.probands ? " proband" : "") + "\n";
+  else
+    s += ": family individual father mother sex trait\n";
   s.reserve(s.size() + 40 * fams.size() * 8);
   char buf[160];
   for (size_t f = 0; f < fams.size(); ++f) {
@@ -280,9 +424,11 @@ std::string pedfile_text(const std::vector<SimFamily>& fams, const SimOptions& o
       if (p.missing) s += "-999";
       else if (p.spike) s += opt.spike_text;
       else {
-        n = std::snprintf(buf, sizeof buf, "%.4f", p.value);
+        n = std::snprintf(buf, sizeof buf, opt.lognormal ? "%.6g" : "%.4f", p.value);
         s.append(buf, static_cast<size_t>(n));
       }
+      if (ages) s += ' ' + std::to_string(p.age);
+      if (opt.probands) s += static_cast<int>(i) == fams[f].proband ? " 1" : " 0";
       s += '\n';
     }
   }

@@ -78,6 +78,8 @@ void prepare_shared(const ModelQuantities& model, const PolyTables& poly, const 
   for (int g = 0; g < 3; ++g)
     for (int k = 0; k < 8; ++k) s.freq_prior[g][k] = s.freq[g] * s.prior[k];
   s.tp_finite = P.finite;
+  s.tm_finite = true;
+  for (double v : s.TM) s.tm_finite = s.tm_finite && std::isfinite(v);
 }
 
 namespace {
@@ -186,8 +188,10 @@ void peel_parent(double* Lt, const double* Lo, const int32_t* xs, int32_t n, con
 // Both child cases: for every target state (gc, kc),
 //   sum over gF, kF, gM, kM (kM innermost) of ((W x TM(gc,gF,gM)) x TP(kc,kF,kM)) [x L(F,gF,kF)]
 // with W = sc.W, then the sum multiplies the target's entry.  The three
-// target genotypes run side by side (separate accumulators).
-template <bool WithF>
+// target genotypes run side by side (separate accumulators).  With
+// `SkipZeroW` (a parent pinned to one state in a family with loops), the
+// terms of a zero W are left out too, when every factor is finite.
+template <bool WithF, bool SkipZeroW = false>
 void child_target(double* Lc, const double* LF, const EvalShared& s, const PolyLayout& P,
                   Scratch& sc) {
   bool finite = s.tp_finite;
@@ -196,6 +200,7 @@ void child_target(double* Lc, const double* LF, const EvalShared& s, const PolyL
       for (int gM = 0; gM < 3; ++gM)
         for (int kM = 0; kM < 7; ++kM) finite &= std::isfinite(sc.W[gF][kF][gM][kM]);
   if (WithF) finite &= all_finite(LF);
+  const bool skip_w = SkipZeroW && finite && s.tm_finite;
 
   V4 acc[3][2];
   for (int gc = 0; gc < 3; ++gc) acc[gc][0] = acc[gc][1] = V4{};
@@ -206,6 +211,7 @@ void child_target(double* Lc, const double* LF, const EvalShared& s, const PolyL
         const double t[3] = {trans(s, 0, gF, gM), trans(s, 1, gF, gM), trans(s, 2, gF, gM)};
         const double* w = sc.W[gF][kF][gM];
         for (int kM = 0; kM < 7; ++kM) {
+          if (SkipZeroW && skip_w && w[kM] == 0.0) continue;
           const V4* tp = P.TPV[kF][kM];
 #pragma GCC unroll 3
           for (int gc = 0; gc < 3; ++gc) {
@@ -230,6 +236,7 @@ void child_target(double* Lc, const double* LF, const EvalShared& s, const PolyL
 }
 
 // Single child c of F and M: W = L(M) x L(F).
+template <bool SkipZeroW = false>
 void peel_single_child(double* Lc, const double* LF, const double* LM, const EvalShared& s,
                        const PolyLayout& P, Scratch& sc) {
   for (int gF = 0; gF < 3; ++gF)
@@ -237,11 +244,12 @@ void peel_single_child(double* Lc, const double* LF, const double* LM, const Eva
       for (int gM = 0; gM < 3; ++gM)
         for (int kM = 0; kM < 7; ++kM)
           sc.W[gF][kF][gM][kM] = LM[8 * gM + kM] * LF[8 * gF + kF];
-  child_target<false>(Lc, LF, s, P, sc);
+  child_target<false, SkipZeroW>(Lc, LF, s, P, sc);
 }
 
 // Child P of F and M, the siblings' product in sc.prod: W = L(M) x (the
 // product), and each term ends with x L(F).
+template <bool SkipZeroW = false>
 void child_from_product(double* Lc, const double* LF, const double* LM, const EvalShared& s,
                         const PolyLayout& P, Scratch& sc) {
   for (int gF = 0; gF < 3; ++gF)
@@ -251,7 +259,7 @@ void child_from_product(double* Lc, const double* LF, const double* LM, const Ev
           const V4& v = sc.prod[s.colid[gF][gM]][kM][kF / 4];
           sc.W[gF][kF][gM][kM] = LM[8 * gM + kM] * v[kF % 4];
         }
-  child_target<true>(Lc, LF, s, P, sc);
+  child_target<true, SkipZeroW>(Lc, LF, s, P, sc);
 }
 
 // Child P with siblings xs.
@@ -385,11 +393,11 @@ void peel_state_op(const Plan& p, const LoopPlan& lp, const NucOp& op, Arr* L,
       parent_from_product(Lt, L[op.other].v, s, sc);
       break;
     case Case::SingleChild:
-      peel_single_child(Lt, L[op.F].v, L[op.M].v, s, P, sc);
+      peel_single_child<true>(Lt, L[op.F].v, L[op.M].v, s, P, sc);
       break;
     case Case::ChildWithSiblings:
       state_product(xs, slots, n, L, s, P, sc);
-      child_from_product(Lt, L[op.F].v, L[op.M].v, s, P, sc);
+      child_from_product<true>(Lt, L[op.F].v, L[op.M].v, s, P, sc);
       break;
   }
   normalise(Lt, op.closing, scale, closing);

@@ -32,6 +32,7 @@ struct EvalShared {
   double freq[3];
   double prior[8];
   bool tp_finite = true;
+  bool tm_finite = true;  // every entry of TM finite
   bool pen_stale[3] = {true, true, true};  // per major genotype
   bool any_pen_stale = true;
 };

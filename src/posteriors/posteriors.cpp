@@ -410,11 +410,13 @@ std::vector<IdPair> read_idmap(std::string_view text, int32_t nind) {
     long long number = 0;
     IdPair id;
     std::string extra;
-    if (!(fields >> number >> id.family >> id.individual) || (fields >> extra) || number < 1 ||
-        number > nind)
+    // A fourth field, copy, marks the copy of a loop breaker.
+    std::string mark;
+    if (!(fields >> number >> id.family >> id.individual) || ((fields >> mark) && mark != "copy") ||
+        (fields >> extra) || number < 1 || number > nind)
       throw std::invalid_argument("idmap.dat line " + std::to_string(line_no) +
                                   ": expected a number from 1 to " + std::to_string(nind) +
-                                  ", a family id and an individual id");
+                                  ", a family id, an individual id and optionally copy");
     ids[static_cast<size_t>(number)] = std::move(id);
   }
   return ids;

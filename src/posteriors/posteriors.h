@@ -63,7 +63,9 @@ PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PedigreeLayo
 
 // Family and individual identifiers by global number, from the text of the
 // idmap.dat that ped2iway writes ("# ..." comment lines, then "NUMBER FAMILY
-// INDIVIDUAL" per line).  Index 0 unused; numbers not in the text stay empty.
+// INDIVIDUAL" per line, with a fourth field "copy" on the line of a loop
+// breaker's copy, INDIVIDUAL being its person's id).  Index 0 unused; numbers
+// not in the text stay empty.
 // Throws std::invalid_argument naming the line when a line is not of that
 // form or its number is outside 1..nind.
 struct IdPair {

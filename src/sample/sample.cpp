@@ -44,12 +44,15 @@ void load_sample(SampleTables& s, const std::string& dir, OutputFile& diagnostic
   OutputFile drop = output_memory(dropped, "console");
   READ_PEDIGREE(s.par.TRAIT_FILE_NAME, *s.ped, hooks.console ? *hooks.console : drop, dir);
   validate_or_reject(*s.ped, diagnostics, program);
+  auto present = [&](const char* name) {
+    std::error_code ec;
+    return std::filesystem::exists(path_in(dir, name), ec);
+  };
   s.layout = build_layout(*s.ped);
   s.loops.clear();
-  const std::string loops = path_in(dir, "loops.dat");
-  std::error_code ec;
-  if (std::filesystem::exists(loops, ec) || ec) {
-    s.loops = read_loops(open_input(loops), *s.ped, s.layout, hooks.max_breakers);
+  if (present(LOOPS_FILE_NAME)) {
+    InputFile file = open_input(path_in(dir, LOOPS_FILE_NAME));
+    s.loops = read_loops(file, *s.ped, s.layout, hooks.max_breakers);
     s.layout = build_layout(*s.ped, s.loops);
   }
   // Measured and spike individuals (a spike individual counts in both).
@@ -59,6 +62,17 @@ void load_sample(SampleTables& s, const std::string& dir, OutputFile& diagnostic
       s.NMEAS += trait_counts_measured(s.ped->TRAIT[i]);
       s.NSPIKE += trait_counts_spike(s.ped->TRAIT[i]);
     }
+  // The study's files, for the programs that ask for them.
+  s.covariates.reset();
+  s.proband.clear();
+  if (hooks.read_covariates && present(COVARIATES_FILE_NAME)) {
+    InputFile file = open_input(path_in(dir, COVARIATES_FILE_NAME));
+    s.covariates = read_covariates(file, s.ped->NIND);
+  }
+  if (hooks.read_proband && present(PROBAND_FILE_NAME)) {
+    InputFile file = open_input(path_in(dir, PROBAND_FILE_NAME));
+    s.proband = read_probands(file, s.ped->NIND);
+  }
 }
 
 }  // namespace pedseg

@@ -129,6 +129,9 @@ row(ped2iway 1 - "usage: iway.dat cannot be the trait file or the id map"
     pedigree.txt --trait-file iway.dat)
 row(ped2iway 1 - "usage: the trait file and the id map need different names"
     pedigree.txt --map-file trait.dat)
+row(ped2iway 1 - "usage: --covariates: 'age,,sex' has an empty name" pedigree.txt --covariates age,,sex)
+row(ped2iway 1 - "usage: loops.dat cannot be the trait file or the id map"
+    pedigree.txt --map-file loops.dat)
 row(ped2iway 2 - "absent.ped: the file does not exist\n$" absent.ped)
 row(ped2iway 2 - "empty: the file cannot be read [(]Is a directory[)]\n$" empty)
 
@@ -144,11 +147,24 @@ row(pedsim 1 - "usage: --families: '0' is not a number from 1 to 1000000" --fami
 row(pedsim 1 - "usage: --children: '4-2' is not MIN-MAX${any}" --children 4-2)
 row(pedsim 1 - "usage: --generations: '4' is not 2 or 3" --generations 4)
 row(pedsim 1 - "usage: --missing-rate: '1.5' is not a share from 0 to 1" --missing-rate 1.5)
-row(pedsim 1 - "usage: --set: '13=1' is not SLOT=VALUE with a slot from 1 to 12" --set 13=1)
+row(pedsim 1 - "usage: --set: '13=1' is not SLOT=VALUE with a slot from 1 to 12 or its name" --set 13=1)
+row(pedsim 1 - "usage: --set: 'tau4=1' is not SLOT=VALUE${any}" --set tau4=1)
 row(pedsim 1 - "usage: true values: q ${any}" --set 5=9 --set 1=2)
 row(pedsim 1 - "usage: --spike-value: '998' is not a number above 998" --spike-value 998)
 row(pedsim 1 - "usage: --seed: '-1' is not a non-negative integer" --seed -1)
 row(pedsim 1 - "usage: unexpected argument extra" extra)
+row(pedsim 1 - "usage: --select-quantile: '1.5' is not a share between 0 and 1"
+    --select-quantile 1.5)
+row(pedsim 1 - "usage: --pilot: '5' is not a number from 100 to 10000000" --pilot 5)
+row(pedsim 1 - "usage: --cousins: '2' is not a share from 0 to 1" --cousins 2)
+row(pedsim 1 - "usage: with --lognormal the means${any}below ln 998${any}" --lognormal)
+row(pedsim 1 - "usage: probands need children${any}" --probands --children 0-2)
+row(pedsim 0 "^# pedsim, seed 1\nfamily individual father mother sex trait age proband\nF1 1 0 0 1 "
+    "2 families kept out of [0-9]+ drawn [(]proband's trait at or above 12[)], [0-9]+ individuals"
+    --families 2 --age-effect 0.1 --select-above 12)
+row(pedsim 0 "^# pedsim, seed 1: family individual father mother sex trait\nF1 1 0 0 1 [0-9.]+\n"
+    "2 families, [0-9]+ individuals written" --families 2 --cousins 1 --sisters 0.5 --spouses --lognormal
+    --set 5=1 --set 6=1 --set 7=1 --set 11=0.1 --set 12=0.1)
 row(pedsim 2 - "absent.inp: the file does not exist\n$" --par absent.inp)
 row(pedsim 2 - "cannot write no/x.ped: [^\n]+\n$" --families 2 --out no/x.ped)
 

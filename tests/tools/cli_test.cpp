@@ -13,6 +13,7 @@
 
 #include "params/params.h"
 #include "model/model.h"
+#include "posteriors/posteriors.h"
 #include "tools/ped2iway.h"
 #include "tools/pedsim.h"
 
@@ -231,18 +232,19 @@ TEST(Ped2iwayCommand, WarnsAboutOtherProgramsMissingCodes) {
   }
 }
 
-// A family with a marriage ring is left out with one message; the other
-// family is written as if it were alone.
+// A family with a marriage ring, refused with --no-loops, is left out with
+// one message; the other family is written as if it were alone.
 TEST(Ped2iwayCommand, SkipBadFamilies) {
   const std::string ring =
       "R p1 0 0 1 1\nR p2 0 0 2 1\nR q1 0 0 1 1\nR q2 0 0 2 1\n"
       "R s1 p1 p2 1 1\nR s2 p1 p2 1 1\nR d1 q1 q2 2 1\nR d2 q1 q2 2 1\n"
       "R c1 s1 d1 1 1\nR c2 s2 d2 1 1\n";
   const std::string good = "G a 0 0 1 8.5\nG b 0 0 2 9\nG c a b 1 12.25\n";
-  EXPECT_EQ(converted(ring + good).rfind("status 2", 0), 0u);  // as without the option
+  EXPECT_EQ(converted(ring + good, {"--no-loops"}).rfind("status 2", 0), 0u);  // as without the option
   TempDir d;
   spit(d / "in.ped", ring + good);
-  Outcome r = ped2iway({d / "in.ped", "-o", d.path.string(), "--skip-bad-families"});
+  Outcome r =
+      ped2iway({d / "in.ped", "-o", d.path.string(), "--skip-bad-families", "--no-loops"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_EQ(r.err.find(d / "in.ped" + ": family R left out: line "), 0u) << r.err;
@@ -254,10 +256,48 @@ TEST(Ped2iwayCommand, SkipBadFamilies) {
   EXPECT_EQ(written, converted(good));
   // Nothing left to write is an input error.
   spit(d / "ring.ped", ring);
-  r = ped2iway({d / "ring.ped", "-o", (d.path / "none").string(), "--skip-bad-families"});
+  r = ped2iway(
+      {d / "ring.ped", "-o", (d.path / "none").string(), "--skip-bad-families", "--no-loops"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("every family has a problem"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(d.path / "none" / "iway.dat"));
+}
+
+// A study with covariates, probands and a loop: the files beside iway.dat,
+// the summary, the warning for a proband without a trait, an id map that the
+// posteriors' reader takes, and the companions of an earlier conversion
+// removed when a later one does not write them.
+TEST(Ped2iwayCommand, StudyFilesAndLoops) {
+  TempDir d;
+  spit(d / "study.csv",
+       "family,id,father,mother,sex,y,age,proband\n"
+       "L,g1,0,0,1,1,80,0\nL,g2,0,0,2,2,78,0\nL,A,g1,g2,1,3,50,0\nL,B,g1,g2,2,4,52,0\n"
+       "L,X,0,0,2,5,49,0\nL,Y,0,0,1,6,51,0\nL,C,A,X,1,7,25,0\nL,D,Y,B,2,8,24,0\n"
+       "L,E,C,D,1,,3,1\nG,a,0,0,1,9,40,0\n");
+  Outcome r = ped2iway({d / "study.csv", "-o", d.path.string(), "--covariates", "sex,age",
+                        "--proband", "proband"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "ped2iway: warning: family L, individual E is a proband without a trait value\n");
+  for (const char* part :
+       {"covariates.dat, ", "proband.dat, ", "loops.dat;", "1 loop broken (family L at A)",
+        "of 8 columns read: trait 6 (y), covariates sex (5), age (7), proband 8 (proband)",
+        "1 proband, 1 family without one (G)"})
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
+  EXPECT_EQ(slurp(d / "loops.dat"), "# family, loop breaker, its copy (global numbers of iway.dat)\n1 3 7\n");
+  const std::string covariates = slurp(d / "covariates.dat");
+  EXPECT_EQ(covariates.substr(0, 18), "sex age\n1 80\n0 78\n");
+  EXPECT_NE(covariates.find("\n1 51\nNA NA\n"), std::string::npos) << covariates;  // Y, A's copy
+  const auto ids = pedseg::read_idmap(slurp(d / "idmap.dat"), 11);
+  EXPECT_EQ(ids[7].individual, "A");
+  EXPECT_NE(slurp(d / "idmap.dat").find("\n7 L A copy\n"), std::string::npos);
+  EXPECT_THROW(pedseg::read_idmap("7 L A copies\n", 11), std::invalid_argument);
+
+  spit(d / "plain.ped", "G a 0 0 1 9\nG b 0 0 2 8\nG c a b 1 7\n");
+  r = ped2iway({d / "plain.ped", "-o", d.path.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"covariates.dat", "proband.dat", "loops.dat"})
+    EXPECT_FALSE(fs::exists(d.path / name)) << name;
+  EXPECT_NE(r.out.find("; removed the earlier "), std::string::npos) << r.out;
 }
 
 TEST(Ped2iwayCommand, ParTemplateNeverReplacesAnExistingOne) {

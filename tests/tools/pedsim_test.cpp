@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
@@ -319,6 +320,97 @@ TEST(PedsimOutput, ParameterChecks) {
     EXPECT_EQ(get_slot(p, slot), 0.125 * slot);
   }
   EXPECT_FALSE(set_slot(p, 13, 1.0));
+}
+
+// Ages, effects and a lognormal scale change the values written and nothing
+// else: the genetics come from the same draws.
+TEST(PedsimStudy, EffectsAgesAndLognormalLeaveTheGeneticsAlone) {
+  SimOptions o;
+  o.families = 60;
+  o.generations = 3;
+  o.spouses = true;
+  o.missing_rate = 0.1;
+  o.seed = 5;
+  SimParams p;
+  p.spike[3] = 0.2;
+  const auto base = simulate(o, p);
+  SimOptions ages = o, effects = o, lognormal = o;
+  ages.ages = true;
+  effects.sex_effect = 3.0;
+  effects.age_effect = 0.05;
+  lognormal.lognormal = true;
+  const auto with_ages = simulate(ages, p), with_effects = simulate(effects, p),
+             logs = simulate(lognormal, p);
+  for (size_t f = 0; f < base.size(); ++f) {
+    int top = 0;
+    for (const auto& x : base[f].people) top = std::max(top, x.generation);
+    for (size_t i = 0; i < base[f].people.size(); ++i) {
+      const SimPerson& b = base[f].people[i];
+      for (const auto* other : {&with_ages, &with_effects, &logs}) {
+        const SimPerson& x = (*other)[f].people[i];
+        ASSERT_EQ(std::tie(b.genotype, b.poly_class, b.spike, b.missing, b.sex),
+                  std::tie(x.genotype, x.poly_class, x.spike, x.missing, x.sex));
+      }
+      const SimPerson& a = with_ages[f].people[i];
+      EXPECT_EQ(a.value, b.value);
+      const int youngest = AGE_BASE + AGE_STEP * (top - b.generation);
+      EXPECT_GE(a.age, youngest);
+      EXPECT_LT(a.age, youngest + AGE_SPAN);
+      if (b.spike) continue;
+      const SimPerson& e = with_effects[f].people[i];
+      EXPECT_EQ(e.age, a.age);
+      EXPECT_NEAR(e.value - b.value, (b.sex == 1 ? 3.0 : 0.0) + 0.05 * e.age, 1e-12);
+      EXPECT_NEAR(logs[f].people[i].value, std::exp(b.value), 1e-14 * std::exp(b.value));
+    }
+  }
+  const std::string text = pedfile_text(with_effects, effects);
+  EXPECT_EQ(text.rfind("# pedsim, seed 5\nfamily individual father mother sex trait age\nF1 1 0 0 1 ", 0), 0u);
+  EXPECT_EQ(pedfile_text(base, o), pedfile_text(simulate(o, p), o));
+  for (double x : {-700.0, -20.5, -1.0, -0.3, 0.0, 1e-10, 0.34657, 2.5, 6.9, 88.0, 700.0})
+    EXPECT_NEAR(det_exp(x), std::exp(x), 1e-15 * std::exp(x)) << x;
+}
+
+// A selected sample: every proband at or above the threshold, the pilot's
+// quantile near the population's, about one family in ten kept at 0.9, and a
+// selection no family meets stopping after its cap.
+TEST(PedsimStudy, SelectionThroughProbands) {
+  SimOptions o;
+  o.families = 200;
+  o.child_min = 2;
+  o.select = o.probands = true;
+  o.quantile = 0.9;
+  o.pilot = 5000;
+  o.seed = 3;
+  SimParams p;
+  SimReport report;
+  const auto kept = simulate(o, p, &report);
+  ASSERT_EQ(kept.size(), 200u);
+  for (const auto& f : kept) {
+    ASSERT_EQ(f.proband, 2);
+    EXPECT_GE(f.people[2].value, report.threshold);
+    EXPECT_FALSE(f.people[2].missing);
+  }
+  EXPECT_GT(report.drawn, 1400);
+  EXPECT_LT(report.drawn, 2700);
+  // The population's 0.9 quantile from a larger unselected sample.
+  SimOptions all = o;
+  all.select = false;
+  all.families = 40000;
+  all.seed = 4;
+  std::vector<double> v;
+  for (const auto& f : simulate(all, p)) v.push_back(f.people[2].value);
+  std::sort(v.begin(), v.end());
+  EXPECT_NEAR(report.threshold, v[36000], 0.15);
+  const std::string text = pedfile_text(kept, o);
+  EXPECT_NE(text.find("\nfamily individual father mother sex trait proband\n"), std::string::npos);
+  size_t ones = 0;
+  for (size_t at = text.find(" 1\n"); at != std::string::npos; at = text.find(" 1\n", at + 1)) ++ones;
+  EXPECT_EQ(ones, 200u);
+  o.families = 2;
+  o.quantile = 0.0;
+  o.threshold = 100.0;
+  EXPECT_TRUE(simulate(o, p, &report).empty());
+  EXPECT_EQ(report.drawn, 2 * MAX_DRAWS_PER_KEPT);
 }
 
 // A sample of the size bench/ times (timings belong there, not here).
