@@ -66,7 +66,7 @@ int eval_bench(double seconds) {
   std::printf("individuals %d, families %d\n", t->ped->PED_START[t->ped->PED_START[0] + 1],
               t->ped->PED_START[0]);
 
-  pedseg::LikelihoodEngine engine(*t->ped, t->poly);
+  pedseg::LikelihoodEngine engine(*t->ped, t->layout, t->poly);
   const int all = engine.threads();
   struct Variant {
     const char* name;

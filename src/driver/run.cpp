@@ -73,7 +73,8 @@ void run_analysis(RunTables& t, OutputFile& console, OutputFile& diagnostics,
 
   // 10-12: the evaluation at the starting values.
   std::unique_ptr<LikelihoodEngine> engine;
-  if (!options.plain_likelihood) engine = std::make_unique<LikelihoodEngine>(*t.ped, t.poly);
+  if (!options.plain_likelihood)
+    engine = std::make_unique<LikelihoodEngine>(*t.ped, t.layout, t.poly);
   InitialProblem problem;
   LikelihoodContext ctx{t.par, t.model, t.poly, *t.ped, t.work, par_err, -1, engine.get(),
                         &problem, &t.layout};

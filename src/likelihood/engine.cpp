@@ -8,7 +8,8 @@
 //
 // Families with member lists the kernels do not take (fewer than two
 // entries, repeated members, a pivot that is neither a parent nor the child
-// at position 3) are evaluated by the plain code.
+// at position 3, or loops cut in lists out of peeling order) are evaluated
+// by the plain code.
 
 #include "likelihood/engine.h"
 
@@ -51,9 +52,17 @@ struct LikelihoodEngine::State {
         1, std::min<int32_t>(threads_requested > 0 ? threads_requested : default_threads(),
                              static_cast<int32_t>(plan.order.size())));
     if (scratch.size() < static_cast<size_t>(want)) scratch.resize(static_cast<size_t>(want));
-    for (Scratch& sc : scratch)
+    for (Scratch& sc : scratch) {
       if (sc.L.size() < static_cast<size_t>(plan.max_nf) + 1)
         sc.L.assign(static_cast<size_t>(plan.max_nf) + 1, Arr{});
+      if (plan.max_states > 0 && sc.state_terms.size() < static_cast<size_t>(plan.max_states)) {
+        sc.shared.assign(static_cast<size_t>(plan.max_nf) + 1, Arr{});
+        sc.state_terms.assign(static_cast<size_t>(plan.max_states), 0.0);
+        sc.op_scale.assign(static_cast<size_t>(plan.max_ops), 0.0);
+        sc.op_closing.assign(static_cast<size_t>(plan.max_ops), 0.0);
+        sc.kid_sums.assign(static_cast<size_t>(plan.max_slots) * 9 * 7 * 2, V4{});
+      }
+    }
     pool.resize(want);
   }
 };
@@ -136,20 +145,31 @@ void family_loop(void* raw, int32_t thread) {
   }
 }
 
-}  // namespace
-
-LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PolyTables& poly,
-                                   int32_t threads)
-    : state_(std::make_unique<State>()) {
+const PedigreeTables& within_sizes(const PedigreeTables& ped, const PolyTables& poly) {
   const int32_t nfam = ped.PED_START[0];
   if (nfam < 0 || nfam > N_FAM || poly.NCLASS != 7) {
     throw std::invalid_argument("LikelihoodEngine: NFAM outside 0 to 604 or NCLASS not 7");
   }
+  return ped;
+}
+
+}  // namespace
+
+LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PolyTables& poly,
+                                   int32_t threads)
+    : LikelihoodEngine(ped, build_layout(within_sizes(ped, poly)), poly, threads) {}
+
+LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
+                                   const PolyTables& poly, int32_t threads)
+    : state_(std::make_unique<State>()) {
+  const int32_t nfam = within_sizes(ped, poly).PED_START[0];
+  if (layout.nfam() != nfam)
+    throw std::invalid_argument("LikelihoodEngine: the layout is not of these tables");
   State& e = *state_;
   e.ped = &ped;
   e.poly_tables = &poly;
   e.threads_requested = std::max(0, threads);
-  e.plan = build_plan(ped);
+  e.plan = build_plan(ped, layout);
   build_poly(poly, e.poly);
   e.pen.assign(static_cast<size_t>(e.plan.max_global) + 1, Arr{});
   e.term.assign(static_cast<size_t>(nfam) + 2, 0.0);

@@ -15,11 +15,15 @@ namespace pedseg {
 
 class LikelihoodEngine {
  public:
-  // Built once from validated tables; `ped` and `poly` must outlive the
-  // engine and stay unchanged.  threads: 0 = OMP_NUM_THREADS when it holds a
-  // positive number, else every core the process may run on.  Throws
-  // std::invalid_argument for tables outside the program's sizes (NFAM
-  // outside 0..N_FAM, NCLASS not 7).
+  // Built once from validated tables and their layout, whose loop breakers
+  // and copies it sums over (the layout is copied); `ped` and `poly` must
+  // outlive the engine and stay unchanged.  threads: 0 = OMP_NUM_THREADS
+  // when it holds a positive number, else every core the process may run
+  // on.  Throws std::invalid_argument for tables outside the program's
+  // sizes (NFAM outside 0..N_FAM, NCLASS not 7).
+  LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
+                   const PolyTables& poly, int32_t threads = 0);
+  // The same on the layout of the tables alone (no loops).
   LikelihoodEngine(const PedigreeTables& ped, const PolyTables& poly, int32_t threads = 0);
   ~LikelihoodEngine();  // joins its threads
   LikelihoodEngine(const LikelihoodEngine&) = delete;

@@ -32,6 +32,7 @@ struct EvalShared {
   double freq[3];
   double prior[8];
   bool tp_finite = true;
+  bool tm_finite = true;  // every entry of TM finite
   bool pen_stale[3] = {true, true, true};  // per major genotype
   bool any_pen_stale = true;
 };
@@ -50,6 +51,13 @@ struct PolyLayout {
 // Per-thread scratch, allocated with the threads.
 struct Scratch {
   std::vector<Arr> L;  // local numbers 1..max_nf
+  // Families with loops: the arrays a state restores (by local number), the
+  // terms of the joint states, and the logarithms of the ops peeled once.
+  std::vector<Arr> shared;
+  std::vector<double> state_terms;
+  std::vector<double> op_scale, op_closing;
+  std::vector<V4> kid_sums;  // 9 x 7 x 2 per slot of LoopPlan::kid_slot
+  alignas(32) V4 acc[9][7][2];
   alignas(32) V4 prod[9][7][2];  // by transmission column
   alignas(32) double W[3][7][3][7];
 };
@@ -63,7 +71,8 @@ void prepare_shared(const ModelQuantities& model, const PolyTables& poly, const 
                     EvalShared& s);
 
 // The term of regular family f of plan p, with the penetrances `pen` by
-// global number; `floor_hit` as in FAMILY_TERM_PLAIN.
+// global number; `floor_hit` as in FAMILY_TERM_PLAIN.  A family with loops
+// gives the bits of FAMILY_TERM_PLAIN's combination of its state terms.
 void family_term(const Plan& p, int32_t f, const Arr* pen, const EvalShared& s,
                  const PolyLayout& P, Scratch& sc, double& T, bool& floor_hit);
 

@@ -10,6 +10,7 @@
 #include "likelihood/engine.h"
 
 #include <cmath>
+#include <limits>
 
 namespace pedseg {
 
@@ -223,12 +224,90 @@ void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
   result = closing_sum + scale_sum;
 }
 
+int64_t loop_state_count(const FamilyLayout& fam, int32_t ns) {
+  int64_t n = 1;
+  for (size_t i = 0; i < fam.breakers.size(); ++i) n *= ns;
+  return n;
+}
+
+bool pin_loop_state(int32_t f, const PedigreeLayout& layout, int64_t joint,
+                    const PolyTables& poly, LikWork& work) {
+  const std::vector<LoopBreaker>& breakers = layout[f].breakers;
+  const int32_t b = static_cast<int32_t>(breakers.size());
+  const int32_t nclass = poly.NCLASS;
+  const int32_t ns = 3 * nclass;
+  for (int32_t i = 0; i < b; ++i) {
+    const int32_t s = breaker_state(joint, b, i, ns);
+    if (ind_lik(work, breakers[i].person, s / nclass + 1, s % nclass + 1) == 0.0) return false;
+  }
+  for (int32_t i = 0; i < b; ++i) {
+    const int32_t s = breaker_state(joint, b, i, ns);
+    for (int32_t g = 1; g <= 3; ++g) {
+      for (int32_t k = 1; k <= nclass; ++k) {
+        const bool kept = (g - 1) * nclass + (k - 1) == s;
+        if (!kept) ind_lik(work, breakers[i].person, g, k) = 0.0;
+        for (int32_t c : breakers[i].copies) ind_lik(work, c, g, k) = kept ? 1.0 : 0.0;
+      }
+    }
+  }
+  return true;
+}
+
+void loop_state_terms(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+                      const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+                      std::vector<double>& terms, bool& floor_hit) {
+  const FamilyLayout& fam = layout[f];
+  const int32_t nclass = poly.NCLASS;
+  const int64_t n = loop_state_count(fam, 3 * nclass);
+  terms.assign(static_cast<size_t>(n), -std::numeric_limits<double>::infinity());
+  floor_hit = false;
+  // The set-up is made once and restored before every state.
+  INIT_FAMILY(f, layout, ped, model, poly, work);
+  std::vector<double> start;
+  for (int32_t d = 1; d <= fam.size; ++d)
+    for (int32_t g = 1; g <= 3; ++g)
+      for (int32_t k = 1; k <= nclass; ++k) start.push_back(ind_lik(work, d, g, k));
+  for (int64_t joint = 0; joint < n; ++joint) {
+    size_t at = 0;
+    for (int32_t d = 1; d <= fam.size; ++d)
+      for (int32_t g = 1; g <= 3; ++g)
+        for (int32_t k = 1; k <= nclass; ++k) ind_lik(work, d, g, k) = start[at++];
+    if (!pin_loop_state(f, layout, joint, poly, work)) continue;
+    double T = 0.0;
+    if (fam.has_lists()) PEEL_FAMILY(f, ped, model, poly, work, T);
+    for (int32_t i = fam.first_loose; i <= fam.size; ++i) {
+      const double S = array_sum(i, poly, work);
+      if (S <= LIK_FLOOR) floor_hit = true;
+      T = T + std::log(S);
+    }
+    terms[static_cast<size_t>(joint)] = T;
+  }
+}
+
+double combine_loop_terms(const double* terms, int64_t n) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  double top = -inf;
+  for (int64_t s = 0; s < n; ++s)
+    if (terms[s] > top) top = terms[s];
+  if (top == -inf || top == inf) return top;
+  double sum = 0.0;
+  for (int64_t s = 0; s < n; ++s)
+    if (terms[s] > -inf) sum = sum + std::exp(terms[s] - top);
+  return top + std::log(sum);
+}
+
 void FAMILY_TERM_PLAIN(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                        const ModelQuantities& model, const PolyTables& poly, LikWork& work,
                        double& T, bool& floor_hit) {
   floor_hit = false;
   T = 0.0;
   const FamilyLayout& fam = layout[f];
+  if (fam.has_loops()) {
+    std::vector<double> terms;
+    loop_state_terms(f, layout, ped, model, poly, work, terms, floor_hit);
+    T = combine_loop_terms(terms.data(), static_cast<int64_t>(terms.size()));
+    return;
+  }
   INIT_FAMILY(f, layout, ped, model, poly, work);
   if (fam.has_lists()) PEEL_FAMILY(f, ped, model, poly, work, T);
   for (int32_t i = fam.first_loose; i <= fam.size; ++i) {

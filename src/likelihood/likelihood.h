@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "params/codes.h"
 #include "params/params.h"
@@ -50,7 +51,7 @@ struct LikelihoodContext {
   int32_t LH_MODE = -1;  // 1: search mapping, otherwise the initial one
   LikelihoodEngine* engine = nullptr;  // the family loop; nullptr: the plain one
   InitialProblem* initial_problem = nullptr;  // why the initial mapping rejected a point
-  const PedigreeLayout* layout = nullptr;  // the plain loop's; nullptr: built for each call
+  const PedigreeLayout* layout = nullptr;  // the plain loop's; nullptr: built for each call, without loops
 };
 
 // Sets up the arrays of family f by the members' roles in `layout` (built
@@ -73,11 +74,45 @@ void FAMILIES_LOGLIK(PedigreeTables& ped, const PedigreeLayout& layout,
                      double& LL);
 
 // The plain term of one evaluated family with n_f > 0: set-up, peeling and
-// the loose individuals' terms.  `floor_hit` is set when a loose
-// individual's summed array is at or below LIK_FLOOR (T is then undefined).
+// the loose individuals' terms; for a family with loops, the combination of
+// loop_state_terms.  `floor_hit` is set when a loose individual's summed
+// array is at or below LIK_FLOOR (T is then undefined).
 void FAMILY_TERM_PLAIN(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                        const ModelQuantities& model, const PolyTables& poly, LikWork& work,
                        double& T, bool& floor_hit);
+
+// Families with loops.  A joint state of the b breakers of a family is
+// numbered s = sum over breakers i (in the layout's order) of
+// s_i x ns^(b - 1 - i), the first breaker outermost, with ns = 3 NCLASS
+// states per person and s_i = (g - 1) NCLASS + (k - 1).
+int64_t loop_state_count(const FamilyLayout& fam, int32_t ns);
+inline int32_t breaker_state(int64_t joint, int32_t breakers, int32_t i, int32_t ns) {
+  for (int32_t later = i + 1; later < breakers; ++later) joint /= ns;
+  return static_cast<int32_t>(joint % ns);
+}
+
+// Pins family f's arrays, as INIT_FAMILY leaves them, to joint state
+// `joint`: each breaker keeps its own entry of its state and 0 elsewhere,
+// each copy is 1 in its person's state and 0 elsewhere (neither prior nor
+// penetrance).  False, with nothing changed, when a breaker's entry is 0:
+// the state adds nothing to the likelihood.
+bool pin_loop_state(int32_t f, const PedigreeLayout& layout, int64_t joint,
+                    const PolyTables& poly, LikWork& work);
+
+// The term of every joint state of family f (set-up, pinning, peeling and
+// loose terms, as FAMILY_TERM_PLAIN computes an unlooped family), in state
+// order; minus infinity for a state pin_loop_state leaves out.  `floor_hit`
+// as in FAMILY_TERM_PLAIN, for any state.
+void loop_state_terms(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+                      const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+                      std::vector<double>& terms, bool& floor_hit);
+
+// ln of the sum of exp(terms[s]), summed on the linear scale in state order
+// with the largest term as the common scale.  A state whose term is minus
+// infinity or not a number (a likelihood that vanished inside its peeling)
+// adds nothing; minus infinity when no state remains, plus infinity when a
+// term is.
+double combine_loop_terms(const double* terms, int64_t n);
 
 // The objective: the sample ln LH at the point in the parameter table, or
 // LH_SENTINEL for an impossible point (a rejected mapping, a loose

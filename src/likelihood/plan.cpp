@@ -47,11 +47,60 @@ bool plan_family(const PedigreeTables& ped, const FamilyLayout& fam, Plan& p, Fa
   return true;
 }
 
+// The loop plan of family f, whose ops are in place; false when a
+// state-dependent op reads an array that a later op peeled once per
+// evaluation would still change (lists out of peeling order), which the
+// shared work cannot reproduce.
+bool plan_loops(const FamilyLayout& fam, const FamPlan& fp, Plan& p, LoopPlan& lp) {
+  std::vector<uint8_t> changes(static_cast<size_t>(fam.size) + 1, 0);
+  for (size_t i = 0; i < fam.breakers.size(); ++i) {
+    const LoopBreaker& b = fam.breakers[i];
+    lp.breakers.push_back(b.person);
+    changes[b.person] = 1;
+    for (int32_t c : b.copies) {
+      lp.copies.push_back({c, static_cast<int32_t>(i)});
+      changes[c] = 1;
+    }
+    lp.states *= 21;
+  }
+  const auto members = [&p](const NucOp& op) {
+    std::vector<int32_t> m = {op.kind == Case::Parent ? op.other : op.F,
+                              op.kind == Case::Parent ? op.target : op.M};
+    if (op.kind != Case::Parent) m.push_back(op.target);
+    m.insert(m.end(), p.kids.begin() + op.kids_begin, p.kids.begin() + op.kids_end);
+    return m;
+  };
+  if (fp.ops_end > fp.ops_begin) {
+    lp.kids_first = p.ops[fp.ops_begin].kids_begin;
+    lp.kid_slot.assign(static_cast<size_t>(p.ops[fp.ops_end - 1].kids_end - lp.kids_first), -1);
+  }
+  for (int32_t o = fp.ops_begin; o < fp.ops_end; ++o) {
+    const NucOp& op = p.ops[o];
+    bool dep = false;
+    for (int32_t m : members(op)) dep = dep || changes[m];
+    lp.per_state.push_back(dep ? 1 : 0);
+    if (!dep) continue;
+    for (int32_t e = op.kids_begin; e < op.kids_end; ++e)
+      if (!changes[p.kids[e]]) lp.kid_slot[e - lp.kids_first] = lp.slots++;
+    changes[op.target] = 1;
+    for (int32_t m : members(op)) {
+      if (m == op.target || changes[m]) continue;
+      for (int32_t later = o + 1; later < fp.ops_end; ++later)
+        if (p.ops[later].target == m) return false;
+    }
+  }
+  for (int32_t d = 1; d <= fam.size; ++d)
+    if (changes[d]) lp.restored.push_back(d);
+  return true;
+}
+
 }  // namespace
 
-Plan build_plan(const PedigreeTables& ped) {
+Plan build_plan(const PedigreeTables& ped) { return build_plan(ped, build_layout(ped)); }
+
+Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given) {
   Plan p;
-  p.layout = build_layout(ped);
+  p.layout = given;
   const PedigreeLayout& layout = p.layout;
   const int32_t nfam = layout.nfam();
 
@@ -75,12 +124,21 @@ Plan build_plan(const PedigreeTables& ped) {
     FamPlan& fp = p.fams[f];
     if (!fam.evaluated || fam.size <= 0) continue;  // size 0: term 0
     const size_t ops = p.ops.size(), kids = p.kids.size();
-    if (!plan_family(ped, fam, p, fp)) {
+    LoopPlan lp;
+    if (!plan_family(ped, fam, p, fp) || (fam.has_loops() && !plan_loops(fam, fp, p, lp))) {
       p.ops.resize(ops);
       p.kids.resize(kids);
-      fp.cost = 0.0;
+      fp = FamPlan{};
       p.irregular.push_back(f);
       continue;
+    }
+    if (fam.has_loops()) {
+      fp.loop = static_cast<int32_t>(p.loops.size());
+      fp.cost *= static_cast<double>(lp.states);
+      p.max_states = std::max(p.max_states, lp.states);
+      p.max_ops = std::max(p.max_ops, fp.ops_end - fp.ops_begin);
+      p.max_slots = std::max(p.max_slots, lp.slots);
+      p.loops.push_back(std::move(lp));
     }
     p.order.push_back(f);
     p.max_nf = std::max(p.max_nf, fam.size);

@@ -1,7 +1,8 @@
 // The engine's plan: what it keeps of the pedigree across evaluations.  The
 // family layout, each nuclear family's peeling case, how each member's array
-// is set up under the traits, the order of the families among threads, and
-// the individuals whose penetrances are computed.
+// is set up under the traits, what the joint states of a family with loops
+// redo, the order of the families among threads, and the individuals whose
+// penetrances are computed.
 #pragma once
 
 #include <cstdint>
@@ -31,11 +32,32 @@ enum SetUp : uint8_t { SET_PEN = 0, SET_PEN_PRIOR = 1, SET_PRIOR = 2 };
 struct FamPlan {
   int32_t ops_begin = 0, ops_end = 0;
   double cost = 0.0;
+  int32_t loop = -1;  // in Plan::loops; -1 without loops
+};
+
+// A family with loops.  Its joint states share the set-up and the nuclear
+// families that reach no breaker, copy or member changed by an earlier
+// state-dependent one: those are peeled once per evaluation, the others in
+// every state, after the arrays they change are restored and the breakers
+// and copies pinned.
+struct LoopPlan {
+  std::vector<int32_t> breakers;                    // local numbers, in the layout's order
+  std::vector<std::pair<int32_t, int32_t>> copies;  // (local number, breaker index)
+  std::vector<uint8_t> per_state;                   // by the family's ops
+  std::vector<int32_t> restored;                    // members whose arrays a state changes
+  int64_t states = 1;
+  // By entry of Plan::kids from kids_first on: the slot of the sums of a
+  // child of a state-dependent op that no state changes (formed once per
+  // evaluation), else -1.
+  int32_t kids_first = 0;
+  std::vector<int32_t> kid_slot;
+  int32_t slots = 0;
 };
 
 struct Plan {
   PedigreeLayout layout;
   std::vector<FamPlan> fams;      // index f
+  std::vector<LoopPlan> loops;
   std::vector<NucOp> ops;
   std::vector<int32_t> kids;
   std::vector<SetUp> setup;       // as layout.roles
@@ -43,6 +65,9 @@ struct Plan {
   std::vector<int32_t> irregular; // evaluated families for the plain code
   int32_t max_nf = 0;
   int32_t max_global = 0;
+  int64_t max_states = 0;         // of the families with loops the kernels take
+  int32_t max_ops = 0;            // nuclear families of one such family
+  int32_t max_slots = 0;          // LoopPlan::slots of one such family
   // Individuals whose penetrances are used: one global number per distinct
   // trait value (ascending), and the others as (global number, the global
   // number whose values they take).
@@ -52,7 +77,9 @@ struct Plan {
   const SetUp* setup_of(int32_t f) const { return setup.data() + layout[f].roles_begin; }
 };
 
-// The plan of validated tables.
+// The plan of validated tables and their layout (the breakers and copies
+// come from the layout; without one, from a layout without loops).
+Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& layout);
 Plan build_plan(const PedigreeTables& ped);
 
 }  // namespace pedseg

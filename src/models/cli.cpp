@@ -33,6 +33,7 @@ struct Settings {
   ModelsOptions models;
   ExtrasOptions extras;
   int32_t threads = 0;
+  int32_t max_breakers = MAX_BREAKERS;
   bool quiet = false;
 };
 
@@ -97,6 +98,12 @@ void declare_options(CLI::App& app, Settings& s) {
   cli::add_value(app, "--threads", "N",
                  "threads of the likelihood (default: OMP_NUM_THREADS, else every core)",
                  cli::number_in(s.threads, 1, 256, "a number from 1 to 256"));
+  cli::add_value(app, "--max-breakers", "N",
+                 "loop breakers (persons with copies in loops.dat) allowed in one family "
+                 "(default " + std::to_string(MAX_BREAKERS) + "; each multiplies the family's "
+                 "work by 21)",
+                 cli::number_in(s.max_breakers, 1, MAX_BREAKERS_LIMIT,
+                                "a number from 1 to " + std::to_string(MAX_BREAKERS_LIMIT)));
   app.add_flag("--quiet", s.quiet, "no progress on standard error");
 }
 
@@ -124,7 +131,9 @@ struct Input {
 Input load(const Settings& s, FILE* err) {
   Input in;
   OutputFile diagnostics = output_stream(err, "standard error");
-  load_sample(*in.sample, s.dir, diagnostics, PROGRAM);
+  SampleHooks hooks;
+  hooks.max_breakers = s.max_breakers;
+  load_sample(*in.sample, s.dir, diagnostics, PROGRAM, hooks);
   const std::string idmap = path_in(s.dir, "idmap.dat");
   std::error_code ec;
   if (!s.extras.posteriors || (!std::filesystem::exists(idmap, ec) && !ec)) return in;

@@ -12,7 +12,8 @@ namespace pedseg {
 
 Fitter::Fitter(SampleTables& sample, int32_t threads)
     : sample_(sample),
-      engine_(std::make_unique<LikelihoodEngine>(*sample.ped, sample.poly, threads)) {}
+      engine_(std::make_unique<LikelihoodEngine>(*sample.ped, sample.layout, sample.poly,
+                                                 threads)) {}
 
 Fitter::~Fitter() = default;
 

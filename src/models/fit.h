@@ -42,7 +42,8 @@ struct SearchRun {
 // Evaluates ln LH on one sample.  Not safe to share between threads.
 class Fitter {
  public:
-  // threads: of this fitter's likelihood engine; 0 for the default.
+  // threads: of this fitter's likelihood engine (on the sample's layout, its
+  // loops included); 0 for the default.
   Fitter(SampleTables& sample, int32_t threads);
   ~Fitter();
   Fitter(const Fitter&) = delete;

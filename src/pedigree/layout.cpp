@@ -1,5 +1,9 @@
 #include "pedigree/layout.h"
 
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
 namespace pedseg {
 
 FamilyLayout layout_family(const PedigreeTables& ped, int32_t f, std::vector<Role>& roles) {
@@ -30,11 +34,26 @@ FamilyLayout layout_family(const PedigreeTables& ped, int32_t f, std::vector<Rol
   return fam;
 }
 
-PedigreeLayout build_layout(const PedigreeTables& ped) {
+PedigreeLayout build_layout(const PedigreeTables& ped, const std::vector<LoopCopy>& loops) {
   PedigreeLayout layout;
   layout.fams.resize(static_cast<size_t>(ped.PED_START[0]) + 1);
   for (int32_t f = 1; f <= ped.PED_START[0]; ++f)
     layout.fams[static_cast<size_t>(f)] = layout_family(ped, f, layout.roles);
+  for (const LoopCopy& c : loops) {
+    const bool known = c.family >= 1 && c.family <= layout.nfam();
+    FamilyLayout* fam = known ? &layout.fams[static_cast<size_t>(c.family)] : nullptr;
+    const auto inside = [fam](int32_t i) { return i > fam->start && i <= fam->start + fam->size; };
+    if (!known || !inside(c.person) || !inside(c.copy) || c.person == c.copy)
+      throw std::invalid_argument("build_layout: loop copy " + std::to_string(c.copy) +
+                                  " of person " + std::to_string(c.person) +
+                                  " is not a copy inside family " + std::to_string(c.family));
+    std::vector<LoopBreaker>& breakers = fam->breakers;
+    const int32_t person = c.person - fam->start;
+    auto at = std::find_if(breakers.begin(), breakers.end(),
+                           [person](const LoopBreaker& b) { return b.person >= person; });
+    if (at == breakers.end() || at->person != person) at = breakers.insert(at, {person, {}});
+    at->copies.push_back(c.copy - fam->start);
+  }
   return layout;
 }
 

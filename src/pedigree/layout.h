@@ -1,8 +1,9 @@
 // The structure of every family as the likelihood, the posteriors and the
 // validator read it, built once from validated tables: sizes, the families
-// that are evaluated, the nuclear families, and the role each member has in
-// them.  Structural only: nothing here depends on the trait values, so the
-// same layout serves any view of the traits.
+// that are evaluated, the nuclear families, the role each member has in
+// them, and the loop breakers with their copies.  Structural only: nothing
+// here depends on the trait values, so the same layout serves any view of
+// the traits.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,27 @@ namespace pedseg {
 // in no list.
 enum class Role : uint8_t { Child, Parent, Loose };
 
+// A copy made where a loop of the pedigree was cut (one line of loops.dat):
+// the family and the global numbers of the person and of its copy.
+struct LoopCopy {
+  int32_t family = 0;
+  int32_t person = 0;
+  int32_t copy = 0;
+};
+
+// The likelihood of a family with loops sums over the 21^b joint states of
+// its b loop breakers: more than MAX_BREAKERS are refused unless a program
+// raises the limit, never beyond MAX_BREAKERS_LIMIT.
+constexpr int32_t MAX_BREAKERS = 3;
+constexpr int32_t MAX_BREAKERS_LIMIT = 5;
+
+// A loop breaker: a person and the copies that stand for it on the far side
+// of its cuts (local numbers; the copies in the order of loops.dat).
+struct LoopBreaker {
+  int32_t person = 0;
+  std::vector<int32_t> copies;
+};
+
 struct FamilyLayout {
   int32_t start = 0;        // PED_START(f): local number d is global start + d
   int32_t size = 0;         // n_f
@@ -28,8 +50,10 @@ struct FamilyLayout {
   int32_t first_loose = 1;
   int32_t last_listed = 0;  // 0 when none is listed
   int32_t roles_begin = 0;  // in PedigreeLayout::roles
+  std::vector<LoopBreaker> breakers;  // by increasing local number; empty without loops
 
   bool has_lists() const { return nuc_last >= nuc_first; }
+  bool has_loops() const { return !breakers.empty(); }
 };
 
 struct PedigreeLayout {
@@ -47,7 +71,9 @@ struct PedigreeLayout {
 // have passed the validator's error checks.
 FamilyLayout layout_family(const PedigreeTables& ped, int32_t f, std::vector<Role>& roles);
 
-// Families 1..PED_START(0) of tables that passed validate_pedigree.
-PedigreeLayout build_layout(const PedigreeTables& ped);
+// Families 1..PED_START(0) of tables that passed validate_pedigree, with the
+// breakers and copies of `loops`, which must have passed the sample loader's
+// checks (a person or copy outside its family throws std::invalid_argument).
+PedigreeLayout build_layout(const PedigreeTables& ped, const std::vector<LoopCopy>& loops = {});
 
 }  // namespace pedseg

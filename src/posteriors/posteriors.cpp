@@ -12,6 +12,10 @@
 // pass gives every individual the product of all messages of the factors it
 // belongs to.  Any other family is re-peeled, which reproduces whatever the
 // likelihood computes for it.
+//
+// A family with loops is computed once per joint state of its breakers, on
+// the arrays pinned to the state, and the results mixed with the states'
+// likelihoods as weights.
 
 #include "posteriors/posteriors.h"
 
@@ -145,12 +149,23 @@ class ListFactor {
   std::vector<double> kid_;
 };
 
-// Copies the arrays INIT_FAMILY set up for family f.
+// No joint state: a family without loops.
+constexpr int64_t NO_STATE = -1;
+
+// INIT_FAMILY for family f, pinned to joint state `joint` of its breakers
+// (a state pin_loop_state takes).
+void set_up(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
+            const ModelQuantities& model, const PolyTables& poly, int64_t joint, LikWork& work) {
+  INIT_FAMILY(f, layout, ped, model, poly, work);
+  if (joint != NO_STATE) pin_loop_state(f, layout, joint, poly, work);
+}
+
+// Copies the arrays set up for family f.
 void initial_arrays(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                     const ModelQuantities& model, const PolyTables& poly, const States& st,
-                    LikWork& work, std::vector<Arr>& A) {
+                    int64_t joint, LikWork& work, std::vector<Arr>& A) {
   const int32_t n_f = layout[f].size;
-  INIT_FAMILY(f, layout, ped, model, poly, work);
+  set_up(f, layout, ped, model, poly, joint, work);
   A.assign(static_cast<size_t>(n_f) + 1, Arr{});
   for (int32_t d = 1; d <= n_f; ++d)
     for (int g = 1; g <= 3; ++g)
@@ -204,11 +219,11 @@ FamilyLists read_lists(int32_t f, const PedigreeLayout& layout, const PedigreeTa
 // Outward method for one family; false when its likelihood is 0.
 bool outward_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& L,
                     const PedigreeTables& ped, const ModelQuantities& model,
-                    const PolyTables& poly, const States& st, LikWork& work,
+                    const PolyTables& poly, const States& st, int64_t joint, LikWork& work,
                     IndividualPosterior* out) {
   const int32_t n_f = layout[f].size;
   std::vector<Arr> A;
-  initial_arrays(f, layout, ped, model, poly, st, work, A);
+  initial_arrays(f, layout, ped, model, poly, st, joint, work, A);
   const size_t nl = L.members.size();
   std::vector<Arr> before(nl), inward(nl);
   std::vector<const Arr*> arr;
@@ -267,13 +282,13 @@ bool outward_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& 
 // Re-peeling method for one family; false when its likelihood is 0.
 bool repeel_family(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                    const ModelQuantities& model, const PolyTables& poly, const States& st,
-                   LikWork& work, IndividualPosterior* out) {
+                   int64_t joint, LikWork& work, IndividualPosterior* out) {
   const FamilyLayout& fam = layout[f];
   const int32_t n_f = fam.size;
   // ln of the family likelihood with d's array restricted to the states
   // `keep` accepts; minus infinity when it is 0.
   auto restricted = [&](int32_t d, auto keep) {
-    INIT_FAMILY(f, layout, ped, model, poly, work);
+    set_up(f, layout, ped, model, poly, joint, work);
     for (int g = 1; g <= 3; ++g)
       for (int k = 1; k <= st.nclass; ++k)
         if (!keep(g, k)) ind_lik(work, d, g, k) = 0.0;
@@ -306,6 +321,47 @@ bool repeel_family(int32_t f, const PedigreeLayout& layout, const PedigreeTables
   return true;
 }
 
+// One family by either method, without loops or in one joint state.
+bool family_posteriors(int32_t f, const PedigreeLayout& layout, const FamilyLists& lists,
+                       const PedigreeTables& ped, const ModelQuantities& model,
+                       const PolyTables& poly, const States& st, int64_t joint, LikWork& work,
+                       IndividualPosterior* out) {
+  if (lists.ok) return outward_family(f, layout, lists, ped, model, poly, st, joint, work, out);
+  return repeel_family(f, layout, ped, model, poly, st, joint, work, out);
+}
+
+// A family with loops: the mixture over the joint states; false when its
+// likelihood is 0.
+bool loop_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& lists,
+                 const PedigreeTables& ped, const ModelQuantities& model, const PolyTables& poly,
+                 const States& st, LikWork& work, IndividualPosterior* out) {
+  const FamilyLayout& fam = layout[f];
+  std::vector<double> w;
+  bool floor_hit = false;
+  loop_state_terms(f, layout, ped, model, poly, work, w, floor_hit);
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  double high = -inf;
+  for (double t : w)
+    if (t > high) high = t;
+  if (!std::isfinite(high)) return false;
+  double total = 0.0;
+  for (double& t : w) total += (t = t > -inf ? std::exp(t - high) : 0.0);
+  std::vector<IndividualPosterior> given(static_cast<size_t>(fam.size) + 1);
+  for (int32_t d = 1; d <= fam.size; ++d) out[d] = IndividualPosterior{};
+  for (size_t joint = 0; joint < w.size(); ++joint) {
+    if (w[joint] == 0.0) continue;
+    if (!family_posteriors(f, layout, lists, ped, model, poly, st, static_cast<int64_t>(joint),
+                           work, given.data()))
+      return false;
+    const double weight = w[joint] / total;
+    for (int32_t d = 1; d <= fam.size; ++d) {
+      for (int g = 1; g <= 3; ++g) out[d].p[g] += weight * given[d].p[g];
+      out[d].class_mean += weight * given[d].class_mean;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PedigreeLayout& layout,
@@ -323,16 +379,21 @@ PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PedigreeLayo
     bool fine;
     FamilyLists lists;
     if (method == PosteriorMethod::outward) lists = read_lists(f, layout, ped);
-    if (lists.ok) {
-      fine = outward_family(f, layout, lists, ped, model, poly, st, *work, out);
+    if (!lists.ok && method == PosteriorMethod::outward) ++table.repeeled_families;
+    if (layout[f].has_loops()) {
+      fine = loop_family(f, layout, lists, ped, model, poly, st, *work, out);
     } else {
-      if (method == PosteriorMethod::outward) ++table.repeeled_families;
-      fine = repeel_family(f, layout, ped, model, poly, st, *work, out);
+      fine = family_posteriors(f, layout, lists, ped, model, poly, st, NO_STATE, *work, out);
     }
     if (!fine) {
       ++table.impossible_families;
       for (int32_t d = 1; d <= n_f; ++d) out[d] = impossible();
     }
+    for (const LoopBreaker& b : layout[f].breakers)
+      for (int32_t c : b.copies) {
+        out[c] = out[b.person];
+        out[c].copy_of = layout[f].start + b.person;
+      }
   }
   return table;
 }
@@ -372,6 +433,7 @@ std::string posteriors_tsv(const PedigreeTables& ped, const PosteriorTable& post
   const int32_t nfam = ped.PED_START[0];
   for (int32_t f = 1; f <= nfam; ++f)
     for (int32_t i = ped.PED_START[f] + 1; i <= ped.PED_START[f + 1]; ++i) {
+      if (static_cast<size_t>(i) < post.ind.size() && post.ind[i].copy_of != 0) continue;
       out += std::to_string(i) + '\t' + std::to_string(f) + '\t';
       if (static_cast<size_t>(i) < ids.size()) out += ids[i].family + '\t' + ids[i].individual;
       else out += '\t';

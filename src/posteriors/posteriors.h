@@ -9,6 +9,11 @@
 //
 // Families whose traits are all missing (weight 0) are peeled like the others:
 // every penetrance is 1, so they get what the pedigree alone implies.
+//
+// A family with loops (breakers and copies in the layout) gets, for each
+// person, the mixture over the breakers' joint states of its posteriors
+// given the state, weighted by the states' likelihoods (loop_state_terms);
+// a copy gets its person's numbers.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +30,7 @@ namespace pedseg {
 struct IndividualPosterior {
   double p[4] = {};         // p[g], g = 1..3: probability of major genotype g
   double class_mean = 0.0;  // posterior mean of the class number 1..7
+  int32_t copy_of = 0;      // a copy: the global number of its person; 0 otherwise
 };
 
 // How the probabilities are computed.
@@ -69,7 +75,7 @@ struct IdPair {
 std::vector<IdPair> read_idmap(std::string_view text, int32_t nind);
 
 // posteriors.tsv: a header line, then one row per individual in the order of
-// iway.dat: individual, family, family_id, individual_id (from `ids`, empty
+// iway.dat, copies left out: individual, family, family_id, individual_id (from `ids`, empty
 // when it has no entry), trait (as read; empty when missing), p1, p2, p3,
 // class_mean, reals with 17 significant digits (NaN written as "nan").
 std::string posteriors_tsv(const PedigreeTables& ped, const PosteriorTable& post,

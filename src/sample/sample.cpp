@@ -44,7 +44,17 @@ void load_sample(SampleTables& s, const std::string& dir, OutputFile& diagnostic
   OutputFile drop = output_memory(dropped, "console");
   READ_PEDIGREE(s.par.TRAIT_FILE_NAME, *s.ped, hooks.console ? *hooks.console : drop, dir);
   validate_or_reject(*s.ped, diagnostics, program);
+  auto present = [&](const char* name) {
+    std::error_code ec;
+    return std::filesystem::exists(path_in(dir, name), ec);
+  };
   s.layout = build_layout(*s.ped);
+  s.loops.clear();
+  if (present(LOOPS_FILE_NAME)) {
+    InputFile file = open_input(path_in(dir, LOOPS_FILE_NAME));
+    s.loops = read_loops(file, *s.ped, s.layout, hooks.max_breakers);
+    s.layout = build_layout(*s.ped, s.loops);
+  }
   // Measured and spike individuals (a spike individual counts in both).
   s.NMEAS = s.NSPIKE = 0;
   for (int32_t f = 1; f <= s.layout.nfam(); ++f)
@@ -55,10 +65,6 @@ void load_sample(SampleTables& s, const std::string& dir, OutputFile& diagnostic
   // The study's files, for the programs that ask for them.
   s.covariates.reset();
   s.proband.clear();
-  auto present = [&](const char* name) {
-    std::error_code ec;
-    return std::filesystem::exists(path_in(dir, name), ec);
-  };
   if (hooks.read_covariates && present(COVARIATES_FILE_NAME)) {
     InputFile file = open_input(path_in(dir, COVARIATES_FILE_NAME));
     s.covariates = read_covariates(file, s.ped->NIND);

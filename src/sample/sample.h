@@ -1,6 +1,6 @@
 // One sample read from its folder: par.inp, iway.dat and the trait file,
-// read, validated and counted as pedseg does, with the family layout built
-// once from the validated tables.
+// read, validated and counted as pedseg does, with loops.dat when the folder
+// has one, and the family layout built once from the validated tables.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,7 @@ struct CovariateTable {
 
 inline constexpr const char* COVARIATES_FILE_NAME = "covariates.dat";
 inline constexpr const char* PROBAND_FILE_NAME = "proband.dat";
+inline constexpr const char* LOOPS_FILE_NAME = "loops.dat";
 
 // The tables of one sample (about 24 MB: allocate it on the heap).
 struct SampleTables {
@@ -39,7 +40,8 @@ struct SampleTables {
   ParamTable par;   // par.inp as read, NPAR = 12
   PolyTables poly;
   std::unique_ptr<PedigreeTables> ped = std::make_unique<PedigreeTables>();
-  PedigreeLayout layout;
+  PedigreeLayout layout;       // with the loop breakers and copies
+  std::vector<LoopCopy> loops;  // loops.dat in file order; empty without it
   int32_t NMEAS = 0;
   int32_t NSPIKE = 0;
   std::optional<CovariateTable> covariates;  // covariates.dat, when read
@@ -53,17 +55,29 @@ struct SampleHooks {
   std::function<void()> par_inp_open;  // called once par.inp is open, before it is read
   bool read_covariates = false;        // read covariates.dat when the folder has one
   bool read_proband = false;           // read proband.dat when the folder has one
+  int32_t max_breakers = MAX_BREAKERS;  // loop breakers allowed in one family
 };
 
 // Reads par.inp, iway.dat and the trait file of folder `dir` (files named
 // with path_in): the parameters (a trait file name cut to 16 characters is a
 // warning), the polygenic tables, the pedigree, the validator (its warnings
-// to `diagnostics` as "<program>: warning: ..."), the layout and the counts.
-// Throws InputError or SizeStop as pedseg reports them.  With the hooks'
-// read_covariates and read_proband, also covariates.dat and proband.dat when
-// the folder has them.
+// to `diagnostics` as "<program>: warning: ..."), loops.dat when present
+// (read_loops), the layout and the counts.  Throws InputError or SizeStop as
+// pedseg reports them.  With the hooks' read_covariates and read_proband,
+// also covariates.dat and proband.dat when the folder has them.
 void load_sample(SampleTables& sample, const std::string& dir, OutputFile& diagnostics,
                  const std::string& program, const SampleHooks& hooks = {});
+
+// The lines of loops.dat ("#" comment lines, then "FAMILY PERSON COPY" with
+// global numbers) checked against validated tables and their layout without
+// loops.  Input errors name the file and the line: a person or copy outside
+// the family, a copy listed twice, equal to its person, not a founder (a
+// parent in the family's lists and a child in none) or with a trait that is
+// not missing, a person that is a copy or in no list, more than
+// `max_breakers` persons with copies in one family, and cuts that leave a
+// loop (a member that a nuclear family peels away listed again later).
+std::vector<LoopCopy> read_loops(const InputFile& file, const PedigreeTables& ped,
+                                 const PedigreeLayout& layout, int32_t max_breakers);
 
 }  // namespace pedseg
 

@@ -95,6 +95,7 @@ row(pedseg-models 2 - "usage: --starts${any}" --starts)
 # Checked before anything is read: `empty` has no par.inp.
 row(pedseg-models 2 - "usage: --starts: '1001' is not a number from 0 to 1000" empty --starts 1001)
 row(pedseg-models 2 - "usage: --threads: '300' is not a number from 1 to 256" empty --threads=300)
+row(pedseg-models 2 - "usage: --max-breakers: '6' is not a number from 1 to 5" empty --max-breakers 6)
 row(pedseg-models 2 - "usage: --models: unknown model 'nonsense' [(]models: sporadic, ${any}"
     empty --models major,nonsense)
 row(pedseg-models 2 - "usage: --posteriors: unknown model 'x'${any}" empty --posteriors x)

@@ -5,8 +5,8 @@
 # iway and traits programs; the three together (separated by a line "%%")
 # seeds of the run program; the reader gets every input file behind a
 # choice of reads.  Inputs over 4 KB are left out.  The seeds of ped2iway,
-# covariates and proband (corpus/ped2iway, ...) are written by
-# hand and left alone.
+# covariates, proband and loops (corpus/ped2iway, ...) are written by hand
+# and left alone.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=$root/tests/fuzz/corpus

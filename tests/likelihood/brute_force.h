@@ -1,8 +1,10 @@
 // An independent likelihood for small pedigrees, by enumeration of every
 // joint assignment of (major genotype, polygenic class) to the members of a
-// family, and a generator of random small pedigrees together with the
-// structure tables (member lists in a valid peeling order, pivots) that the
-// program reads.  Shared by the test suites that check the likelihood.
+// family or by summing the joint distribution's factors out one person at a
+// time, and a generator of random small pedigrees together with the
+// structure tables (member lists in a valid peeling order, pivots, copies
+// where loops are cut) that the program reads.  Shared by the test suites
+// that check the likelihood.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "pedigree/layout.h"
 #include "pedigree/pedigree.h"
 
 namespace bf {
@@ -340,6 +343,94 @@ inline std::vector<std::array<double, 21>> family_marginals(const Family& fam, c
   return marg;
 }
 
+// The likelihood of one family without enumerating and without peeling
+// nuclear families: a generic sum-product over the joint distribution's
+// factors (one per person: its founder prior or transmission, times its
+// penetrance), eliminating one person's variable at a time, each time the
+// one whose elimination forms the smallest factor.  Exact for pedigrees with
+// loops; the work grows with 21 to the size of the largest factor formed
+// (at most `max_vars` variables, else NaN).
+inline double family_likelihood_by_elimination(const Family& fam, const Model& m,
+                                               int max_vars = 5) {
+  const int n = static_cast<int>(fam.people.size());
+  const Enumeration e = prepare_enumeration(fam, m);
+  if (!e.valid) return std::nan("");
+  struct Factor {
+    std::vector<int> vars;  // the first varies slowest
+    std::vector<double> t;
+  };
+  auto size_of = [](size_t vars) {
+    size_t s = 1;
+    for (size_t i = 0; i < vars; ++i) s *= 21;
+    return s;
+  };
+  std::vector<Factor> fs;
+  for (int p = 1; p <= n; ++p) {
+    const Person& x = fam.people[p - 1];
+    Factor f;
+    f.vars = x.first == 0 ? std::vector<int>{p} : std::vector<int>{x.first, x.second, p};
+    f.t.assign(size_of(f.vars.size()), 0.0);
+    for (size_t i = 0; i < f.t.size(); ++i) {
+      const int s = static_cast<int>(i % 21);
+      f.t[i] = (x.first == 0 ? e.founder[s] : e.trans[(i / 21) * 21 + s]) * e.w[p][s];
+    }
+    fs.push_back(std::move(f));
+  }
+  std::vector<int> val(n + 1, 0);
+  auto index = [&val](const Factor& f) {
+    size_t i = 0;
+    for (int v : f.vars) i = i * 21 + static_cast<size_t>(val[v]);
+    return i;
+  };
+  for (int left = n; left > 0; --left) {
+    // The variable whose factors join the fewest others.
+    int best = 0;
+    std::vector<int> best_union;
+    for (int v = 1; v <= n; ++v) {
+      std::vector<int> u;
+      bool present = false;
+      for (const Factor& f : fs)
+        if (std::find(f.vars.begin(), f.vars.end(), v) != f.vars.end()) {
+          present = true;
+          u.insert(u.end(), f.vars.begin(), f.vars.end());
+        }
+      if (!present) continue;
+      std::sort(u.begin(), u.end());
+      u.erase(std::unique(u.begin(), u.end()), u.end());
+      if (best == 0 || u.size() < best_union.size()) {
+        best = v;
+        best_union = u;
+      }
+    }
+    if (best == 0) break;
+    if (static_cast<int>(best_union.size()) > max_vars) return std::nan("");
+    std::vector<Factor> joined, rest;
+    for (Factor& f : fs)
+      (std::find(f.vars.begin(), f.vars.end(), best) != f.vars.end() ? joined : rest)
+          .push_back(std::move(f));
+    Factor out;
+    for (int v : best_union)
+      if (v != best) out.vars.push_back(v);
+    out.t.assign(size_of(out.vars.size()), 0.0);
+    const size_t total = size_of(best_union.size());
+    for (size_t i = 0; i < total; ++i) {
+      size_t r = i;
+      for (size_t k = best_union.size(); k-- > 0;) {
+        val[best_union[k]] = static_cast<int>(r % 21);
+        r /= 21;
+      }
+      double prod = 1.0;
+      for (const Factor& f : joined) prod *= f.t[index(f)];
+      out.t[index(out)] += prod;
+    }
+    rest.push_back(std::move(out));
+    fs = std::move(rest);
+  }
+  double l = 1.0;
+  for (const Factor& f : fs) l *= f.t[0];
+  return l;
+}
+
 inline double family_loglik(const Family& fam, const Model& m) {
   return std::log(family_likelihood(fam, m));
 }
@@ -361,26 +452,57 @@ inline double sample_loglik(const std::vector<Family>& fams, const Model& m) {
 // ---------------------------------------------------------------------------
 // Structure tables.  A family's nuclear families are given as member lists
 // (local numbers: first parent, second parent, children) in peeling order,
-// each with its pivot (0, or a member).
+// each with its pivot (0, or a member).  Where a loop is cut, a copy (a
+// founder with a missing trait) stands for its person in some lists.
 
 struct Structure {
   std::vector<float> traits;             // by local number - 1
   std::vector<std::vector<int>> lists;   // in peeling order
   std::vector<int> pivots;               // one per list
+  std::vector<std::pair<int, int>> copies = {};  // (person, copy)
 };
 
+// The person of each local number 1..n in family_of(s) (index 0 unused): the
+// persons numbered in order without the copies, a copy taking its person's.
+inline std::vector<int> person_numbers(const Structure& s) {
+  const int n = static_cast<int>(s.traits.size());
+  std::vector<int> number(n + 1, 0);
+  std::vector<int> copy_of(n + 1, 0);
+  for (const auto& [person, copy] : s.copies) copy_of[copy] = person;
+  int next = 0;
+  for (int p = 1; p <= n; ++p)
+    if (copy_of[p] == 0) number[p] = ++next;
+  for (int p = 1; p <= n; ++p)
+    if (copy_of[p] != 0) number[p] = number[copy_of[p]];
+  return number;
+}
+
 // The simple description implied by the lists: every child of a list has
-// that list's first and second parent.
+// that list's first and second parent (a copy's person where a copy stands).
 inline Family family_of(const Structure& s) {
+  const std::vector<int> number = person_numbers(s);
   Family fam;
-  fam.people.resize(s.traits.size());
-  for (size_t i = 0; i < s.traits.size(); ++i) fam.people[i].trait = s.traits[i];
+  for (size_t i = 0; i < s.traits.size(); ++i)
+    if (number[i + 1] > static_cast<int>(fam.people.size())) fam.people.push_back({0, 0, s.traits[i]});
   for (const auto& list : s.lists)
     for (size_t pos = 2; pos < list.size(); ++pos) {
-      fam.people[list[pos] - 1].first = list[0];
-      fam.people[list[pos] - 1].second = list[1];
+      fam.people[number[list[pos]] - 1].first = number[list[0]];
+      fam.people[number[list[pos]] - 1].second = number[list[1]];
     }
   return fam;
+}
+
+// The copies of families 1..n as loops.dat gives them (global numbers, with
+// the numbering of put_families).
+inline std::vector<pedseg::LoopCopy> loops_of(const std::vector<Structure>& fams) {
+  std::vector<pedseg::LoopCopy> loops;
+  int start = 0;
+  for (size_t f = 0; f < fams.size(); ++f) {
+    for (const auto& [person, copy] : fams[f].copies)
+      loops.push_back({static_cast<int32_t>(f + 1), start + person, start + copy});
+    start += static_cast<int>(fams[f].traits.size());
+  }
+  return loops;
 }
 
 // Writes families 1..n into the tables, as the reader leaves them: the

@@ -6,6 +6,7 @@
 
 #include "likelihood/brute_force.h"
 #include "likelihood/lik_fixture.h"
+#include "likelihood/loop_pedigrees.h"
 
 namespace {
 
@@ -70,6 +71,30 @@ TEST(BruteForceEnumeration, FirstParentIsTheSecondIndex) {
   fam.people = {{0, 0, -999.0f}, {0, 0, 0.0f}, {1, 2, 0.0f}};
   EXPECT_TRUE(liktest::close(bf::family_likelihood(fam, m),
                              (0.2 * p1 + 0.3 * p2 + 0.5 * p3) * (0.2 * p1 + 0.8 * p3)));
+}
+
+// The elimination of persons one at a time is the enumeration, on random
+// pedigrees and on the half-sib mating (a loop), and the copies of a cut
+// pedigree stand for their persons in the uncut one.
+TEST(BruteForceElimination, SameAsTheEnumeration) {
+  std::mt19937 rng(19);
+  for (int trial = 0; trial < 30; ++trial) {
+    bf::GenOptions opt;
+    opt.max_people = 5;
+    const bf::Family fam = bf::family_of(bf::random_structure(rng, opt));
+    bf::Model m = bf::random_model(rng, trial % 2 == 0);
+    EXPECT_TRUE(liktest::close(bf::family_likelihood_by_elimination(fam, m),
+                               bf::family_likelihood(fam, m)))
+        << "trial " << trial;
+  }
+  const std::vector<float> y = {0.4f, -999.0f, 1.6f, 999.5f, 0.9f, 2.1f};
+  const bf::Family loop = bf::family_of(looptest::half_sibs(y)[1].s);
+  ASSERT_EQ(loop.people.size(), 6u);
+  EXPECT_EQ(loop.people[5].first, 4);
+  EXPECT_EQ(loop.people[5].second, 5);
+  const bf::Model m = bf::model_from_params(kParams, true);
+  EXPECT_TRUE(liktest::close(bf::family_likelihood_by_elimination(loop, m),
+                             bf::family_likelihood(loop, m)));
 }
 
 // The generated structures meet the rules the program relies on: members

@@ -21,12 +21,14 @@ struct Tables {
   std::unique_ptr<pedseg::LikWork> work = std::make_unique<pedseg::LikWork>();
   pedseg::ModelQuantities model;
   pedseg::PolyTables poly;
+  std::vector<pedseg::LoopCopy> loops;  // the copies of loops.dat, if any
 };
 
 // The family loop at the model quantities in `t`.
 inline double families_loglik(Tables& t) {
   double LL = 12345.0;
-  pedseg::FAMILIES_LOGLIK(*t.ped, pedseg::build_layout(*t.ped), t.model, t.poly, *t.work, LL);
+  pedseg::FAMILIES_LOGLIK(*t.ped, pedseg::build_layout(*t.ped, t.loops), t.model, t.poly,
+                          *t.work, LL);
   return LL;
 }
 

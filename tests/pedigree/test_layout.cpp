@@ -1,7 +1,9 @@
 // The family layout: sizes, evaluated families, the members' roles as the
-// set-up passes leave them and the first loose individual.
+// set-up passes leave them, the first loose individual, and the loop
+// breakers with their copies.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "pedigree/layout.h"
@@ -48,6 +50,26 @@ TEST(Layout, RolesAndFirstLooseIndividual) {
                                             {0}, 7);
   loose->PED_WEIGHT[2] = 1.0;
   expect_layout(*loose, {{0, 3, false, 1, 0, {L, L, L}}, {3, 4, true, 1, 4, {L, P, P, C}}});
+}
+
+// The copies of loops.dat go to their families by local number: breakers in
+// increasing order, each with its copies in file order.
+TEST(Layout, LoopBreakersAndCopies) {
+  auto ped = pedseg::testing::example_tables();  // families 1..5 and 6..11
+  const pedseg::PedigreeLayout layout =
+      pedseg::build_layout(*ped, {{2, 10, 11}, {1, 4, 5}, {2, 8, 6}, {2, 8, 7}});
+  ASSERT_EQ(layout[1].breakers.size(), 1u);
+  EXPECT_EQ(layout[1].breakers[0].person, 4);
+  EXPECT_EQ(layout[1].breakers[0].copies, std::vector<int32_t>{5});
+  ASSERT_EQ(layout[2].breakers.size(), 2u);
+  EXPECT_EQ(layout[2].breakers[0].person, 3);
+  EXPECT_EQ(layout[2].breakers[0].copies, (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(layout[2].breakers[1].person, 5);
+  EXPECT_TRUE(layout[2].has_loops());
+  EXPECT_FALSE(pedseg::build_layout(*ped)[2].has_loops());
+  for (const pedseg::LoopCopy bad : {pedseg::LoopCopy{3, 1, 2}, pedseg::LoopCopy{1, 4, 6},
+                                     pedseg::LoopCopy{2, 5, 7}, pedseg::LoopCopy{1, 2, 2}})
+    EXPECT_THROW(pedseg::build_layout(*ped, {bad}), std::invalid_argument);
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 // spike values, families with no measured trait), by both methods.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 
 #include "likelihood/brute_force.h"
+#include "likelihood/loop_pedigrees.h"
 #include "posteriors/posteriors.h"
 
 namespace {
@@ -130,6 +132,49 @@ TEST(Posteriors, IrregularAndImpossibleFamilies) {
     EXPECT_NEAR(got.ind[i].p[1] + got.ind[i].p[2] + got.ind[i].p[3], 1.0, 1e-12);
   }
   for (int i = 6; i <= 8; ++i) EXPECT_TRUE(std::isnan(got.ind[i].p[2]));
+}
+
+// The half-sib mating, cut at the man or at a half-sib, by both methods:
+// every person's numbers are those of the enumeration of the uncut pedigree,
+// the copy has its person's, and posteriors.tsv leaves the copy out.
+TEST(Posteriors, LoopsMatchTheEnumeration) {
+  const std::vector<float> y = {0.4f, -999.0f, 1.6f, 999.5f, 0.9f, 2.1f};
+  const double v[13] = {0, 0.35, 0.0, 0.1, 0.2, -0.5, 0.4, 1.3, 0.9, 0.6, 0.2, 0.3, 0.8};
+  const bf::Model m = bf::model_from_params(v, true);
+  pedseg::ModelQuantities q;
+  pedseg::PolyTables poly;
+  bf::model_to_tables(m, q, poly);
+  auto ped = std::make_unique<pedseg::PedigreeTables>();
+  const auto cuts = looptest::half_sibs(y);
+  const auto marg = bf::family_marginals(bf::family_of(cuts[0].s), m);
+  for (const looptest::Cut& c : cuts) {
+    bf::put_families({c.s}, *ped);
+    const pedseg::PedigreeLayout layout = pedseg::build_layout(*ped, bf::loops_of({c.s}));
+    for (PosteriorMethod method : {PosteriorMethod::outward, PosteriorMethod::repeel}) {
+      const pedseg::PosteriorTable got = pedseg::genotype_posteriors(*ped, layout, poly, q, method);
+      EXPECT_EQ(got.repeeled_families, 0);
+      for (int p = 1; p <= 6; ++p) {
+        double want_mean = 0.0;
+        for (int g = 1; g <= 3; ++g) {
+          double want = 0.0;
+          for (int k = 1; k <= 7; ++k) {
+            want += marg[p][(g - 1) * 7 + (k - 1)];
+            want_mean += k * marg[p][(g - 1) * 7 + (k - 1)];
+          }
+          EXPECT_NEAR(got.ind[p].p[g], want, 1e-12) << c.name << ", person " << p;
+        }
+        EXPECT_NEAR(got.ind[p].class_mean, want_mean, 1e-11) << c.name << ", person " << p;
+        EXPECT_EQ(got.ind[p].copy_of, 0);
+      }
+      const int person = c.s.copies[0].first;
+      EXPECT_EQ(got.ind[7].copy_of, person);
+      EXPECT_EQ(got.ind[7].p[1], got.ind[person].p[1]);
+      EXPECT_EQ(got.ind[7].class_mean, got.ind[person].class_mean);
+      const std::string tsv = pedseg::posteriors_tsv(*ped, got, {});
+      EXPECT_EQ(std::count(tsv.begin(), tsv.end(), '\n'), 7) << tsv;
+      EXPECT_EQ(tsv.find("\n7\t"), std::string::npos) << tsv;
+    }
+  }
 }
 
 }  // namespace

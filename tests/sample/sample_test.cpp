@@ -3,14 +3,20 @@
 // reader's console line goes where the caller says, and a missing file is
 // named with its path.  covariates.dat and proband.dat are read only when
 // asked for, and damaged ones are refused with the file, line and column.
+// loops.dat: its copies reach the layout, and damaged files are refused
+// naming the line.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
+#include "likelihood/brute_force.h"
+#include "likelihood/engine.h"
 #include "sample/sample.h"
 #include "support/scratch_dir.h"
 
@@ -18,25 +24,49 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path INPUT =
-    fs::path(__FILE__).parent_path().parent_path() / "cases" / "tiny_linked" / "input";
+const fs::path CASES = fs::path(__FILE__).parent_path().parent_path() / "cases";
+const fs::path INPUT = CASES / "tiny_linked" / "input";
+const fs::path LOOPS = CASES / "loops" / "input";
 
 struct Load {
   std::unique_ptr<pedseg::SampleTables> s = std::make_unique<pedseg::SampleTables>();
   std::string console, diagnostics, error;
   int hook_calls = 0;
 
-  explicit Load(const std::string& dir, bool study_files = false) {
+  explicit Load(const std::string& dir, bool study_files = false,
+                int32_t max_breakers = pedseg::MAX_BREAKERS) {
     pedseg::OutputFile con = pedseg::output_memory(console, "console");
     pedseg::OutputFile diag = pedseg::output_memory(diagnostics, "diagnostics");
     try {
       pedseg::load_sample(*s, dir, diag, "test",
-                          {&con, [this] { ++hook_calls; }, study_files, study_files});
+                          {&con, [this] { ++hook_calls; }, study_files, study_files,
+                           max_breakers});
     } catch (const pedseg::InputError& e) {
       error = e.message;
     }
   }
 };
+
+void copy_folder(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to);
+  for (const auto& e : fs::directory_iterator(from))
+    fs::copy_file(e.path(), to / e.path().filename(), fs::copy_options::overwrite_existing);
+}
+
+std::string text_of(const fs::path& file) {
+  std::ifstream in(file);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write(const std::string& name, const std::string& text) {
+  std::FILE* fp = std::fopen(name.c_str(), "wb");
+  ASSERT_NE(fp, nullptr);
+  std::fwrite(text.data(), 1, text.size(), fp);
+  std::fclose(fp);
+}
+
 
 TEST(LoadSample, ReadsTheFolderItIsGiven) {
   testsupport::ScratchDir scratch("sample_test");
@@ -62,11 +92,105 @@ TEST(LoadSample, ReadsTheFolderItIsGiven) {
   EXPECT_NE(no_par.error.find("elsewhere/par.inp"), std::string::npos) << no_par.error;
 }
 
-void write(const std::string& name, const std::string& text) {
-  std::FILE* fp = std::fopen(name.c_str(), "wb");
-  ASSERT_NE(fp, nullptr);
-  std::fwrite(text.data(), 1, text.size(), fp);
-  std::fclose(fp);
+// The looped sample of the end-to-end cases (first cousins, half-sibs,
+// double first cousins, a nuclear family, first cousins cut at both
+// grandparents): its copies reach the layout, and at par.inp's starting
+// values the engine's ln LH is that of the uncut pedigrees by
+// bf::family_likelihood_by_elimination.
+TEST(LoadSample, LoopsReachTheLikelihood) {
+  testsupport::ScratchDir scratch("sample_loops");
+  copy_folder(LOOPS, "in");
+  Load ok("in");
+  ASSERT_EQ(ok.error, "");
+  const pedseg::SampleTables& t = *ok.s;
+  ASSERT_EQ(t.loops.size(), 6u);
+  EXPECT_EQ(t.loops[3].family, 3);
+  const pedseg::FamilyLayout& f3 = t.layout[3];
+  ASSERT_EQ(f3.breakers.size(), 2u);
+  EXPECT_EQ(f3.breakers[0].person, 23 - f3.start);
+  EXPECT_EQ(f3.breakers[0].copies, std::vector<int32_t>{30 - f3.start});
+  EXPECT_EQ(f3.breakers[1].person, 27 - f3.start);
+  EXPECT_FALSE(t.layout[4].has_loops());
+  EXPECT_EQ(t.NMEAS, 38);  // the copies' missing traits do not count
+
+  pedseg::ModelQuantities q;
+  pedseg::ParamTable par = t.par;
+  std::string messages;
+  pedseg::OutputFile err = pedseg::output_memory(messages, "par.err");
+  double status = 1.0;
+  pedseg::SET_MODEL_INITIAL(par, q, err, status);
+  pedseg::LikelihoodEngine engine(*t.ped, t.layout, t.poly, 2);
+  const pedseg::PedigreeTables& ped = *t.ped;
+  double want = 0.0;
+  for (int32_t f = 1; f <= t.layout.nfam(); ++f) {
+    const pedseg::FamilyLayout& fam = t.layout[f];
+    bf::Structure s;
+    for (int32_t d = 1; d <= fam.size; ++d) s.traits.push_back(ped.TRAIT[fam.start + d]);
+    for (int32_t j = fam.nuc_first; j <= fam.nuc_last; ++j) {
+      s.lists.emplace_back(ped.NUC_MEMBERS + ped.NUC_START[j], ped.NUC_MEMBERS + ped.NUC_START[j + 1]);
+      s.pivots.push_back(ped.NUC_PIVOT[j]);
+    }
+    for (const pedseg::LoopBreaker& b : fam.breakers)
+      for (int32_t c : b.copies) s.copies.push_back({b.person, c});
+    want += std::log(bf::family_likelihood_by_elimination(bf::family_of(s),
+                                                          bf::model_from_tables(q, t.poly)));
+  }
+  EXPECT_NEAR(engine.families_loglik(q), want, 1e-10 * std::fabs(want));
+}
+
+// Damaged loops.dat files (and one iway.dat whose cuts leave a loop): each
+// is refused with the file and the line.
+TEST(LoadSample, DamagedLoopsAreRefused) {
+  testsupport::ScratchDir scratch("sample_bad_loops");
+  const std::string iway = text_of(LOOPS / "iway.dat");
+  const std::string good = text_of(LOOPS / "loops.dat");
+  struct Row {
+    std::string loops;
+    std::string error;
+    int32_t max_breakers = pedseg::MAX_BREAKERS;
+    std::string iway_from = "", iway_to = "";
+  };
+  const Row rows[] = {
+      {"1 8\n", "line 1: expected three whole numbers"},
+      {"# header\n1 8 x\n", "line 2: expected three whole numbers"},
+      {"1 8 10 4\n", "line 1: expected three whole numbers"},
+      {"6 8 10\n", "line 1: family 6 is outside 1 to 5"},
+      {"0 8 10\n", "line 1: family 0 is outside 1 to 5"},
+      {"1 12 10\n", "line 1: person 12 is outside family 1 (individuals 1 to 10)"},
+      {"1 8 11\n", "line 1: copy 11 is outside family 1"},
+      {"1 8 8\n", "line 1: copy 8 is its own person"},
+      {"1 8 10\n\n1 7 10\n", "line 3: copy 10 is listed twice (first on line 1)"},
+      {"3 27 29\n3 29 30\n", "line 2: person 29 is the copy of line 1"},
+      {"3 27 29\n3 23 27\n", "line 2: copy 27 is the person of line 1"},
+      {"1 8 9\n", "line 1: copy 9 is not a founder"},
+      {"1 8 1\n", "line 1: copy 1 has a trait value (5.859)"},
+      {good, "line 5: family 3 has more than 1 loop breakers", 1},
+      {"3 27 29\n", "line 1: family 3 still has a loop after its cuts: individual 23 is peeled "
+                   "away by nuclear family 9 and listed again in nuclear family 12",
+       pedseg::MAX_BREAKERS, "11 13 8 10", "11 6 8 10"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.loops);
+    fs::remove_all("in");
+    copy_folder(LOOPS, "in");
+    std::string w = iway;
+    if (!r.iway_from.empty()) {
+      ASSERT_NE(w.find(r.iway_from), std::string::npos);
+      w.replace(w.find(r.iway_from), r.iway_from.size(), r.iway_to);
+    }
+    write("in/iway.dat", w);
+    write("in/loops.dat", r.loops);
+    Load bad("in", false, r.max_breakers);
+    EXPECT_EQ(bad.error.rfind("in/loops.dat, line ", 0), 0u) << bad.error;
+    EXPECT_NE(bad.error.find(r.error), std::string::npos) << bad.error;
+  }
+  // The family of four cousin marriages loads when four breakers are allowed.
+  fs::remove_all("in");
+  copy_folder(CASES / "loops_too_many_breakers" / "input", "in");
+  EXPECT_NE(Load("in").error.find("has more than 3 loop breakers"), std::string::npos);
+  Load four("in", false, 4);
+  EXPECT_EQ(four.error, "");
+  EXPECT_EQ(four.s->layout[2].breakers.size(), 4u);
 }
 
 TEST(LoadSample, StudyFilesOnlyWhenAsked) {
