@@ -277,6 +277,17 @@ inline double sum21(const double* a) {
   return s;
 }
 
+// Adds ln of each loose individual's summed array to `t`, in member order;
+// false (t left part-way) when one lies at or below the floor.
+bool add_loose(const FamilyLayout& fam, const Arr* L, double& t) {
+  for (int32_t i = fam.first_loose; i <= fam.size; ++i) {
+    const double S = sum21(L[i].v);
+    if (S <= LIK_FLOOR) return false;
+    t = t + std::log(S);
+  }
+  return true;
+}
+
 // The set-up of every member of family f.
 void set_up(const Plan& p, int32_t f, const Arr* pen_of, const EvalShared& s, Arr* L) {
   const FamilyLayout& fam = p.layout[f];
@@ -463,13 +474,9 @@ void loop_family_term(const Plan& p, int32_t f, const Arr* pen_of, const EvalSha
       }
       t = closing_sum + scale_sum;
     }
-    for (int32_t i = fam.first_loose; i <= fam.size; ++i) {
-      const double S = sum21(L[i].v);
-      if (S <= LIK_FLOOR) {
-        floor_hit = true;
-        return;
-      }
-      t = t + std::log(S);
+    if (!add_loose(fam, L, t)) {
+      floor_hit = true;
+      return;
     }
     term = t;
   }
@@ -506,15 +513,7 @@ void family_term(const Plan& p, int32_t f, const Arr* pen_of, const EvalShared& 
     T = closing_sum + scale_sum;
   }
 
-  // Loose individuals.
-  for (int32_t i = fam.first_loose; i <= fam.size; ++i) {
-    const double S = sum21(L[i].v);
-    if (S <= LIK_FLOOR) {
-      floor_hit = true;
-      return;
-    }
-    T = T + std::log(S);
-  }
+  if (!add_loose(fam, L, T)) floor_hit = true;
 }
 
 }  // namespace pedseg

@@ -28,6 +28,23 @@ bf::Model random_point(std::mt19937& rng) {
   return bf::model_from_params(v, true);
 }
 
+// Person p's genotype probabilities (1 to 3) and class mean from the
+// enumeration's marginals.
+struct Expected {
+  double p[4] = {};
+  double class_mean = 0.0;
+};
+template <class Marginals>
+Expected expected_of(const Marginals& marg, size_t p) {
+  Expected e;
+  for (int g = 1; g <= 3; ++g)
+    for (int k = 1; k <= 7; ++k) {
+      e.p[g] += marg[p][(g - 1) * 7 + (k - 1)];
+      e.class_mean += k * marg[p][(g - 1) * 7 + (k - 1)];
+    }
+  return e;
+}
+
 bool second_parent_target(const std::vector<bf::Structure>& fams) {
   for (const auto& s : fams)
     for (size_t j = 0; j < s.lists.size(); ++j)
@@ -85,17 +102,12 @@ TEST(Posteriors, RandomPedigreesMatchTheEnumeration) {
         for (size_t p = 1; p <= s.traits.size() && !zero; ++p) {
           if (s.traits[p - 1] > 998.0f) ++spikes;
           const pedseg::IndividualPosterior& r = got.ind[start + p];
-          double want_mean = 0.0;
-          for (int g = 1; g <= 3; ++g) {
-            double want = 0.0;
-            for (int k = 1; k <= 7; ++k) {
-              want += marg[p][(g - 1) * 7 + (k - 1)];
-              want_mean += k * marg[p][(g - 1) * 7 + (k - 1)];
-            }
-            EXPECT_NEAR(r.p[g], want, 1e-10) << "trial " << trial << " person " << p << " g " << g;
-          }
+          const Expected want = expected_of(marg, p);
+          for (int g = 1; g <= 3; ++g)
+            EXPECT_NEAR(r.p[g], want.p[g], 1e-10)
+                << "trial " << trial << " person " << p << " g " << g;
           EXPECT_NEAR(r.p[1] + r.p[2] + r.p[3], 1.0, 1e-12);
-          EXPECT_NEAR(r.class_mean, want_mean, 1e-9) << "trial " << trial << " person " << p;
+          EXPECT_NEAR(r.class_mean, want.class_mean, 1e-9) << "trial " << trial << " person " << p;
         }
         start += static_cast<int>(s.traits.size());
       }
@@ -154,16 +166,10 @@ TEST(Posteriors, LoopsMatchTheEnumeration) {
       const pedseg::PosteriorTable got = pedseg::genotype_posteriors(*ped, layout, poly, q, method);
       EXPECT_EQ(got.repeeled_families, 0);
       for (int p = 1; p <= 6; ++p) {
-        double want_mean = 0.0;
-        for (int g = 1; g <= 3; ++g) {
-          double want = 0.0;
-          for (int k = 1; k <= 7; ++k) {
-            want += marg[p][(g - 1) * 7 + (k - 1)];
-            want_mean += k * marg[p][(g - 1) * 7 + (k - 1)];
-          }
-          EXPECT_NEAR(got.ind[p].p[g], want, 1e-12) << c.name << ", person " << p;
-        }
-        EXPECT_NEAR(got.ind[p].class_mean, want_mean, 1e-11) << c.name << ", person " << p;
+        const Expected want = expected_of(marg, static_cast<size_t>(p));
+        for (int g = 1; g <= 3; ++g)
+          EXPECT_NEAR(got.ind[p].p[g], want.p[g], 1e-12) << c.name << ", person " << p;
+        EXPECT_NEAR(got.ind[p].class_mean, want.class_mean, 1e-11) << c.name << ", person " << p;
         EXPECT_EQ(got.ind[p].copy_of, 0);
       }
       const int person = c.s.copies[0].first;
