@@ -1,8 +1,10 @@
 // The command line of pedseg-power: a run (or one part of it) on a prepared
 // sample, or the collection of a run's parts.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
