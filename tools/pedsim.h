@@ -174,10 +174,10 @@ namespace pedseg::tools {
 constexpr float SIM_SPIKE_TRAIT = 1000.0f;
 
 // The class model on a sample's own structures: per family in file order,
-// every person whose parents are drawn (founders first, then children in
-// increasing local number, pass after pass) gets its genes and its trait
-// from founder_genes or child_genes and draw_trait.  A loop copy carries its
-// breaker's genes and draws nothing.  `trait` (global numbers 1..NIND) keeps
+// passes over the members in increasing local number, each drawing the genes
+// (founder_genes, or child_genes once both parents have theirs) and then the
+// trait (draw_trait) of every member it can.  A loop copy takes its breaker's
+// genes once the breaker has them, and draws nothing.  `trait` (global numbers 1..NIND) keeps
 // its missing values and its copies; every other value becomes the
 // simulated one (SIM_SPIKE_TRAIT in the spike).  `genes`, when given,
 // receives every person's (global numbers).  Throws std::invalid_argument
