@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "pedigree/layout.h"
+#include "pedigree/pedigree.h"
+
 namespace pedseg::tools {
 
 // ---------------------------------------------------------------------------
@@ -54,6 +57,24 @@ std::string check_params(const SimParams& p);
 // Values of a par.inp (its slots, links applied as the program applies
 // them).  An unreadable file throws pedseg::InputError.
 SimParams params_from_par_file(const std::string& name);
+
+// ---------------------------------------------------------------------------
+// One person's draws under the class model, shared by pedsim's families and
+// by simulations on a sample's own structures.
+
+struct Genes {
+  int genotype = 0;    // 1..3
+  int poly_class = 0;  // 1..7
+};
+
+// Hardy-Weinberg major genotype and binomial polygenic class of a founder.
+Genes founder_genes(Rng& rng, const SimParams& par);
+// A child's: one allele from each parent by the taus, a gamete of three of
+// each parent's six polygenic alleles.
+Genes child_genes(Rng& rng, const SimParams& par, Genes father, Genes mother);
+// true: the person is in the spike; otherwise `value` gets the normal value
+// of its genotype and class.
+bool draw_trait(Rng& rng, const SimParams& par, Genes g, double& value);
 
 // ---------------------------------------------------------------------------
 // The sample.
@@ -144,5 +165,25 @@ std::string truth_text(const std::vector<SimFamily>& fams);
 int run_pedsim(const std::vector<std::string>& args, std::string& out, std::string& err);
 // run_pedsim on the standard streams.
 int pedsim_main(const std::vector<std::string>& args);
+
+}  // namespace pedseg::tools
+
+namespace pedseg::tools {
+
+// The trait a simulation writes for a person in the spike.
+constexpr float SIM_SPIKE_TRAIT = 1000.0f;
+
+// The class model on a sample's own structures: per family in file order,
+// passes over the members in increasing local number, each drawing the genes
+// (founder_genes, or child_genes once both parents have theirs) and then the
+// trait (draw_trait) of every member it can.  A loop copy takes its breaker's
+// genes once the breaker has them, and draws nothing.  `trait` (global numbers 1..NIND) keeps
+// its missing values and its copies; every other value becomes the
+// simulated one (SIM_SPIKE_TRAIT in the spike).  `genes`, when given,
+// receives every person's (global numbers).  Throws std::invalid_argument
+// when a family's parents never all get drawn.
+void simulate_traits(const PedigreeTables& ped, const PedigreeLayout& layout,
+                     const SimParams& par, uint64_t seed, float* trait,
+                     std::vector<Genes>* genes = nullptr);
 
 }  // namespace pedseg::tools

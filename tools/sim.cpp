@@ -154,6 +154,50 @@ std::string check_params(const SimParams& p) {
 }
 
 // ---------------------------------------------------------------------------
+// One person's draws.
+
+namespace {
+
+// Number of q alleles of genotype g: 2, 1, 0 for g = 1, 2, 3.
+int genotype_of(int q_alleles) { return 3 - q_alleles; }
+
+// Plus alleles passed to a gamete: 3 of the parent's 6 alleles drawn
+// without replacement, `plus` of which are plus alleles.
+int gamete(Rng& rng, int plus) {
+  int j = 0, left = 6;
+  for (int d = 0; d < 3; ++d, --left)
+    if (static_cast<int>(rng_below(rng, static_cast<uint64_t>(left))) < plus) {
+      ++j;
+      --plus;
+    }
+  return j;
+}
+
+}  // namespace
+
+Genes founder_genes(Rng& rng, const SimParams& par) {
+  int qa = 0, plus = 0;
+  for (int a = 0; a < 2; ++a) qa += rng_uniform(rng) < par.q ? 1 : 0;
+  for (int a = 0; a < 6; ++a) plus += static_cast<int>(rng_below(rng, 2));
+  return {genotype_of(qa), plus + 1};
+}
+
+Genes child_genes(Rng& rng, const SimParams& par, Genes father, Genes mother) {
+  int qa = 0;
+  qa += rng_uniform(rng) < par.tau[father.genotype] ? 1 : 0;
+  qa += rng_uniform(rng) < par.tau[mother.genotype] ? 1 : 0;
+  const int plus = gamete(rng, father.poly_class - 1) + gamete(rng, mother.poly_class - 1);
+  return {genotype_of(qa), plus + 1};
+}
+
+bool draw_trait(Rng& rng, const SimParams& par, Genes g, double& value) {
+  if (rng_uniform(rng) < par.spike[g.genotype]) return true;
+  const double mu = static_cast<double>(g.poly_class - 4) * par.poly_effect + par.mean[g.genotype];
+  value = mu + std::sqrt(par.res_var) * rng_normal(rng);
+  return false;
+}
+
+// ---------------------------------------------------------------------------
 // The sample.
 
 namespace {
@@ -277,40 +321,20 @@ struct Builder {
               static_cast<int>(rng_below(ages, static_cast<uint64_t>(AGE_SPAN)));
   }
 
-  // Number of q alleles of genotype g: 2, 1, 0 for g = 1, 2, 3.
-  static int genotype_of(int q_alleles) { return 3 - q_alleles; }
-
-  // Plus alleles passed to a gamete: 3 of the parent's 6 alleles drawn
-  // without replacement, `plus` of which are plus alleles.
-  int gamete(int plus) {
-    int j = 0, left = 6;
-    for (int d = 0; d < 3; ++d, --left)
-      if (static_cast<int>(rng_below(rng, static_cast<uint64_t>(left))) < plus) {
-        ++j;
-        --plus;
-      }
-    return j;
-  }
-
   void genetics(SimFamily& fam) {
     for (auto& p : fam.people) {
-      int qa = 0, plus = 0;
+      Genes g;
       if (p.father < 0) {
-        for (int a = 0; a < 2; ++a) qa += rng_uniform(rng) < par.q ? 1 : 0;
-        for (int a = 0; a < 6; ++a) plus += static_cast<int>(rng_below(rng, 2));
+        g = founder_genes(rng, par);
       } else {
         const SimPerson& fa = fam.people[p.father];
         const SimPerson& mo = fam.people[p.mother];
-        qa += rng_uniform(rng) < par.tau[fa.genotype] ? 1 : 0;
-        qa += rng_uniform(rng) < par.tau[mo.genotype] ? 1 : 0;
-        plus = gamete(fa.poly_class - 1) + gamete(mo.poly_class - 1);
+        g = child_genes(rng, par, {fa.genotype, fa.poly_class}, {mo.genotype, mo.poly_class});
       }
-      p.genotype = genotype_of(qa);
-      p.poly_class = plus + 1;
-      p.spike = rng_uniform(rng) < par.spike[p.genotype];
+      p.genotype = g.genotype;
+      p.poly_class = g.poly_class;
+      p.spike = draw_trait(rng, par, g, p.value);
       if (!p.spike) {
-        const double mu = static_cast<double>(p.poly_class - 4) * par.poly_effect + par.mean[p.genotype];
-        p.value = mu + std::sqrt(par.res_var) * rng_normal(rng);
         if (opt.sex_effect != 0.0 && p.sex == 1) p.value += opt.sex_effect;
         if (opt.age_effect != 0.0) p.value += opt.age_effect * static_cast<double>(p.age);
         if (opt.lognormal) p.value = det_exp(p.value);

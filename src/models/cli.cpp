@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cli/cli.h"
+#include "models/bootstrap.h"
 #include "models/extras.h"
 #include "models/models.h"
 
@@ -35,6 +36,8 @@ struct Settings {
   int32_t threads = 0;
   int32_t max_breakers = MAX_BREAKERS;
   bool quiet = false;
+  int32_t bootstrap = 0;  // replicates of the bootstrap; 0: none
+  uint64_t seed = DEFAULT_BOOTSTRAP_SEED;
 };
 
 std::string take_model(const std::string& name, std::optional<ModelKind>& kind) {
@@ -104,6 +107,20 @@ void declare_options(CLI::App& app, Settings& s) {
                  "work by 21)",
                  cli::number_in(s.max_breakers, 1, MAX_BREAKERS_LIMIT,
                                 "a number from 1 to " + std::to_string(MAX_BREAKERS_LIMIT)));
+  cli::add_value(app, "--bootstrap", "N",
+                 "p of polygenic vs mixed and of mixed vs general also from N samples simulated "
+                 "on the sample's structures under the fitted smaller model (models.tsv gains "
+                 "p_bootstrap and bootstrap_n)",
+                 cli::number_in(s.bootstrap, 1, 1000000, "a number from 1 to 1000000"));
+  cli::add_value(app, "--seed", "S",
+                 "the bootstrap's replicate r is simulated with seed S + r (default " +
+                     std::to_string(DEFAULT_BOOTSTRAP_SEED) + ")",
+                 [&s](const std::string& text) {
+                   long v = 0;
+                   if (!cli::to_long(text, v) || v < 0) return "'" + text + "' is not a number from 0";
+                   s.seed = static_cast<uint64_t>(v);
+                   return std::string();
+                 });
   app.add_flag("--quiet", s.quiet, "no progress on standard error");
 }
 
@@ -157,6 +174,7 @@ ProgressLine warn_on(FILE* err) {
 
 struct Fits {
   ModelsRun run;
+  std::vector<BootstrapTest> bootstrap;
   std::vector<std::pair<std::string, std::string>> extra_files;  // name, text
 };
 
@@ -170,6 +188,9 @@ Fits fit(const Settings& s, const Input& in, FILE* err) {
   const std::vector<ProfileResult> profiles =
       run_profiles(f.run, *in.sample, fitter, s.models, s.extras, progress, warn);
   f.extra_files = extra_files(f.run, *in.sample, fitter, s.extras, profiles, in.ids, warn);
+  if (s.bootstrap > 0)
+    f.bootstrap = bootstrap_tests(f.run, *in.sample, s.bootstrap, s.seed, s.models.starts,
+                                  s.threads, progress);
   return f;
 }
 
@@ -184,7 +205,9 @@ void write_results(const Settings& s, const SampleTables& sample, const Fits& f,
   std::fprintf(out, "%d families, %d measured individuals, %d in the spike\n\n",
                sample.ped->NFAM, sample.NMEAS, sample.NSPIKE);
   std::fputs(console_table(f.run, focus_model(s.extras)).c_str(), out);
-  write_file(s.dir, "models.tsv", models_tsv(f.run));
+  if (s.bootstrap > 0) std::fputs(bootstrap_lines(f.run, f.bootstrap).c_str(), out);
+  const std::string table = models_tsv(f.run);
+  write_file(s.dir, "models.tsv", s.bootstrap > 0 ? with_bootstrap_columns(table, f.bootstrap) : table);
   write_file(s.dir, "estimates.tsv", estimates_tsv(f.run));
   for (const auto& [name, text] : f.extra_files) write_file(s.dir, name, text);
 }

@@ -25,10 +25,7 @@ double p_chisq_mixture(double x, const std::vector<double>& weights) {
   return p;
 }
 
-namespace {
-
-// The likelihood-ratio test of r against the larger model g.
-void set_test(ModelResult& r, const ModelResult& g) {
+void likelihood_ratio_test(ModelResult& r, const ModelResult& g) {
   r.tested = true;
   r.against = g.kind;
   r.df = g.n_free - r.n_free;
@@ -59,8 +56,6 @@ void set_test(ModelResult& r, const ModelResult& g) {
                   "reference then tends to give too small a p (anti-conservative)";
 }
 
-}  // namespace
-
 void set_tests(ModelsRun& run) {
   for (ModelResult& r : run.results) {
     r.tested = false;
@@ -68,7 +63,7 @@ void set_tests(ModelsRun& run) {
     const std::optional<ModelKind> g = test_model(r.kind);
     if (!g || !r.fitted) continue;
     const ModelResult* larger = run.find(*g);
-    if (larger != nullptr && larger->fitted) set_test(r, *larger);
+    if (larger != nullptr && larger->fitted) likelihood_ratio_test(r, *larger);
   }
 }
 

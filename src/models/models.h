@@ -144,6 +144,9 @@ ModelsRun run_models(const SampleTables& sample, Fitter& fitter, const ModelsOpt
 
 // The likelihood-ratio test of every fitted model against its test_model.
 void set_tests(ModelsRun& run);
+// The test of the fitted model r against the fitted larger model g, with
+// the table's reference distribution.
+void likelihood_ratio_test(ModelResult& r, const ModelResult& g);
 
 // A better point of a fitted model, found outside its fit (a profile point
 // above its maximum): searches from `from` (a point of the model) and, when

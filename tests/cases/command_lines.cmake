@@ -14,6 +14,10 @@ file(COPY ${INPUT}/par.inp ${INPUT}/iway.dat ${INPUT}/trait.dat DESTINATION ${WO
 foreach(name sigma.dat max.dat par.err models.tsv)
   file(WRITE ${WORK}/${name} "old ${name}\n")
 endforeach()
+# A truth for pedseg-power whose residual variance lies beyond the sample's bounds.
+file(READ ${INPUT}/par.inp par_text)
+string(REPLACE "12 1 3.0 0.3 0.01 30.0" "12 1 99.0 0.3 0.01 100.0" par_text "${par_text}")
+file(WRITE ${WORK}/truth_outside.inp "${par_text}")
 
 function(snapshot out)
   file(GLOB_RECURSE names RELATIVE ${WORK} LIST_DIRECTORIES true ${WORK}/*)
@@ -113,6 +117,24 @@ row(pedseg-models 2 - "input error: empty/par.inp: the file does not exist\n$" e
 row(pedseg-models 2 -
     "input error: dirmap/idmap.dat: the file cannot be read [(]Is a directory[)]\n$"
     dirmap --posteriors mixed)
+
+row(pedseg-power 0 help - --help)
+row(pedseg-power 0 version - --version)
+row(pedseg-power 4 /dev/full ${write_error} --help)
+row(pedseg-power 2 - "usage: DIR is required" --truth par.inp)
+row(pedseg-power 2 - "usage: --replicates is required" . --truth par.inp --null sporadic --alt mixed)
+row(pedseg-power 2 - "usage: --part: '3/3' is not K/M with 0 <= K < M" . --part 3/3)
+row(pedseg-power 2 - "usage: --null: polygenic is not nested in major"
+    . --truth par.inp --null polygenic --alt major --replicates 2)
+row(pedseg-power 2 - "usage: --collect takes no design: it is in the parts' files"
+    --collect empty --replicates 2)
+# Checked against the sample's par.inp, before any replicate.
+row(pedseg-power 2 -
+    "usage: --truth: residual_variance = 99 lies outside its bounds 0.01 to 30 in the sample's par.inp"
+    . --truth truth_outside.inp --null sporadic --alt polygenic --replicates 2)
+row(pedseg-power 2 - "input error: absent.inp: the file does not exist\n$"
+    . --truth absent.inp --null sporadic --alt polygenic --replicates 2)
+row(pedseg-power 2 - "input error: empty/replicates.tsv: the file does not exist\n$" --collect empty)
 
 row(ped2iway 0 help - --help)
 row(ped2iway 0 version - pedigree.txt --version)
