@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "figures/figures.h"
+#include "models/analysis.h"
 
 namespace pedseg {
 
@@ -183,7 +184,19 @@ std::vector<std::pair<std::string, std::string>> extra_files(
                        profile_plot(name, profiles[k], r->lnL, r->estimate.value[entry])});
   }
   if (have && extras.figures) {
-    MixturePlot mix = mixture_plot(*sample.ped, sample.poly, q, title);
+    std::optional<MixtureScale> scale;
+    if (const TraitView* view = fitter.view_at(r->estimate)) {
+      const TraitAnalysis& a = *fitter.analysis();
+      scale.emplace();
+      scale->transformed = a.data.transform != Transform::None;
+      scale->lambda1 = a.lambda1 > 0 ? r->estimate.value[a.lambda1] : 1.0;
+      scale->lambda2 = a.data.shift;
+      scale->geo = a.data.geo_mean;
+      if (!a.names.empty())
+        for (size_t i = 1; i < view->use.size(); ++i)
+          if (view->use[i] == TraitUse::Value) scale->shifts.push_back(view->shift[i]);
+    }
+    MixturePlot mix = mixture_plot(*sample.ped, sample.poly, q, title, scale ? &*scale : nullptr);
     files.push_back({"mixture.svg", std::move(mix.svg)});
     files.push_back({"mixture.tsv", std::move(mix.tsv)});
   }
