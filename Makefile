@@ -55,7 +55,7 @@ SAN_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-fra
 # Whole tables of fits (seconds each in the release build, tens of minutes
 # under the sanitizers) run in `make test` only; the one-start fits, the
 # closed-form fits and the usage errors exercise the same code here.
-SAN_SKIP ?= ^(ModelsProgram\.PosteriorsProfileAndFigures|ModelsProfiles\..*|Models\.(ProfileAboveTheMaximumRefits|NestingOrderOnTheExample|OneLabellingOfTheGenotypes|SimulatedMajorGeneIsFound)|Bootstrap\..*)$$
+SAN_SKIP ?= ^(ModelsProgram\.PosteriorsProfileAndFigures|ModelsProfiles\..*|Models\.(ProfileAboveTheMaximumRefits|NestingOrderOnTheExample|OneLabellingOfTheGenotypes|SimulatedMajorGeneIsFound)|Bootstrap\..*|ModelsAnalysis\..*)$$
 test-sanitize:
 	scripts/install-deps.sh test
 	cmake -S . -B $(SAN_DIR) -DCMAKE_BUILD_TYPE=None \

@@ -4,10 +4,18 @@
 # (600 families, about 19000 people).
 #
 #   bench/models.sh [BUILD_DIR]
+#   bench/models.sh --covariates [BUILD_DIR]
 #
 # Prints both wall times and their ratio (the target is at most 40), and for
 # each model the starts carried to a maximum and the evaluations of ln L.
+#
+# --covariates: the sample gets two simulated covariates (a sex effect of 1
+# and an age slope of 0.05 per year, written to covariates.dat), and the
+# table is timed with both (every person's penetrance is then its own) and
+# with --covariates none; the target is a ratio of at most 2.
 set -euo pipefail
+covariates=0
+if [ "${1:-}" = --covariates ]; then covariates=1; shift; fi
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build-bench}
 mkdir -p "$build" && build=$(cd "$build" && pwd)  # the samples are made in other folders
@@ -17,13 +25,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cd "$work"
-"$build/tools/pedsim" --families 600 --generations 3 --children 3-6 --marry 0.9 --remarry 0.05 \
-  --spouses --seed 7 --out ped.txt >/dev/null
-"$build/tools/ped2iway" ped.txt --par-template >/dev/null
-mkdir pedseg models
-cp par.inp iway.dat trait.dat pedseg/
-cp par.inp iway.dat trait.dat models/
-
 timed() {  # folder, program and options: wall seconds of the run in that folder
   local dir=$1 t0 t1; shift
   t0=$(date +%s.%N)
@@ -31,6 +32,31 @@ timed() {  # folder, program and options: wall seconds of the run in that folder
   t1=$(date +%s.%N)
   echo "$t1 - $t0" | bc
 }
+
+if [ $covariates = 1 ]; then
+  "$build/tools/pedsim" --families 600 --generations 3 --children 3-6 --marry 0.9 --remarry 0.05 \
+    --spouses --seed 7 --sex-effect 1 --age-effect 0.05 --out ped.txt >/dev/null
+  "$build/tools/ped2iway" ped.txt --covariates sex,age --par-template >/dev/null
+  mkdir with without
+  cp par.inp iway.dat trait.dat covariates.dat with/
+  cp par.inp iway.dat trait.dat covariates.dat without/
+  tn=$(timed without "$build/pedseg-models" --covariates none)
+  tc=$(timed with "$build/pedseg-models")
+  cat with/console
+  echo
+  grep -E '^pedseg-models: [a-z]+: [0-9]+ starts' with/progress | sed 's/^pedseg-models: /  /'
+  printf '\nwithout covariates %.2f s, with two %.2f s, ratio %.2f (target <= 2)\n' \
+    "$tn" "$tc" "$(echo "$tc / $tn" | bc -l)"
+  exit 0
+fi
+
+"$build/tools/pedsim" --families 600 --generations 3 --children 3-6 --marry 0.9 --remarry 0.05 \
+  --spouses --seed 7 --out ped.txt >/dev/null
+"$build/tools/ped2iway" ped.txt --par-template >/dev/null
+mkdir pedseg models
+cp par.inp iway.dat trait.dat pedseg/
+cp par.inp iway.dat trait.dat models/
+
 tp=$(timed pedseg "$build/pedseg")
 tm=$(timed models "$build/pedseg-models")
 cat models/console

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "model/trait_view.h"
 #include "params/codes.h"
 #include "plot/svg.h"
 
@@ -43,6 +44,22 @@ double genotype_density(double y, int g, const ModelQuantities& m, const PolyTab
   return m.GEN_FREQ[g] * (1.0 - m.SPIKE_PROB[g]) * s / std::sqrt(2.0 * M_PI * m.RES_VAR);
 }
 
+// The same as a density of the trait as measured under an analysis.
+double measured_density(double y, int g, const ModelQuantities& m, const PolyTables& poly,
+                        const MixtureScale& scale) {
+  double z = y, slope = 1.0;
+  if (scale.transformed) {
+    const double u = y + scale.lambda2;
+    if (!(u > 0.0)) return 0.0;
+    z = box_cox(u, scale.lambda1, scale.geo);
+    slope = std::pow(u / scale.geo, scale.lambda1 - 1.0);
+  }
+  if (scale.shifts.empty()) return genotype_density(z, g, m, poly) * slope;
+  double s = 0.0;
+  for (double shift : scale.shifts) s += genotype_density(z - shift, g, m, poly);
+  return s / static_cast<double>(scale.shifts.size()) * slope;
+}
+
 // The top of a y range from `lo` that keeps `share` of the plot's height free
 // above `top`.
 double with_room(double lo, double top, double share) {
@@ -61,7 +78,8 @@ double legend_room(int k, const std::vector<Chart::LegendEntry>& entries, double
 }  // namespace
 
 MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
-                         const ModelQuantities& model, std::string_view title) {
+                         const ModelQuantities& model, std::string_view title,
+                         const MixtureScale* scale) {
   std::vector<double> values;
   int spike = 0;
   const int32_t nfam = ped.PED_START[0];
@@ -99,7 +117,8 @@ MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
     const double x = x0 + (x1 - x0) * i / (CURVE_POINTS - 1);
     double total = 0.0;
     for (int g = 1; g <= 3; ++g) {
-      const double d = genotype_density(x, g, model, poly);
+      const double d = scale != nullptr ? measured_density(x, g, model, poly, *scale)
+                                        : genotype_density(x, g, model, poly);
       curve[g].push_back({x, d});
       total += d;
     }

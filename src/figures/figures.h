@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/model.h"
 #include "pedigree/pedigree.h"
@@ -27,12 +28,24 @@ namespace pedseg {
 // Series: histogram (one row per bin, value = density), total, genotype1,
 // genotype2, genotype3 (x_low = x_high = x), spike_observed and
 // spike_expected (share of the measured values; x columns empty).
+//
+// Under an analysis (`scale`), the curves are still densities of the trait y
+// as measured: with a transformation z(y) (box_cox of y + lambda2) the
+// normal densities of z times dz/dy = ((y + lambda2) / geo)^(lambda1 - 1),
+// and with covariates averaged over the analysed individuals' shifts of the
+// class means.
 struct MixturePlot {
   std::string svg;
   std::string tsv;
 };
+struct MixtureScale {
+  bool transformed = false;
+  double lambda1 = 1.0, lambda2 = 0.0, geo = 1.0;
+  std::vector<double> shifts;  // of the analysed values; empty: no covariates
+};
 MixturePlot mixture_plot(const PedigreeTables& ped, const PolyTables& poly,
-                         const ModelQuantities& model, std::string_view title);
+                         const ModelQuantities& model, std::string_view title,
+                         const MixtureScale* scale = nullptr);
 
 // profile_PARAM.svg: the profile ln L (its possible points), the maximum, the
 // 95% threshold (maximum - 1.92) and the interval's ends that were found.

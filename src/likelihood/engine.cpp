@@ -29,6 +29,8 @@ namespace pedseg {
 struct LikelihoodEngine::State {
   const PedigreeTables* ped = nullptr;
   const PolyTables* poly_tables = nullptr;
+  const TraitView* view = nullptr;  // nullptr: TRAIT
+  uint64_t view_stamp = 0;          // of the view the penetrances were computed under
   Plan plan;
   PolyLayout poly;
   EvalShared shared;
@@ -77,11 +79,43 @@ struct LoopCtx {
   std::atomic<int32_t> next{0};
 };
 
-// Penetrances of the distinct trait values, in chunks, for the genotypes
-// whose quantities moved.  The operations are those of PENETRANCE (the
-// tests compare against it), with the factors that do not depend on the
-// trait value formed once: the class means, 1 - SPIKE_PROB(g) and the
-// square root.
+// Penetrances of the distinct trait values (of every individual under a
+// view with covariates), in chunks, for the genotypes whose quantities
+// moved.  The operations are those of PENETRANCE, or view_penetrance under a
+// view (the tests compare against them), with the factors that do not
+// depend on the individual formed once: the class means, 1 - SPIKE_PROB(g)
+// and the square root.
+// The penetrances of individual i under a view, as view_penetrance forms
+// them: the class mean plus the individual's shift.
+void view_penetrances(const TraitView& view, int32_t i, const ModelQuantities& model,
+                      const double (&mean)[3][7], const double (&keep)[3], double root,
+                      const bool* stale, double* v) {
+  const TraitUse use = view.use[static_cast<size_t>(i)];
+  const double var = model.RES_VAR;
+  const double z = view.z[static_cast<size_t>(i)], shift = view.shift[static_cast<size_t>(i)];
+  for (int g = 0; g < 3; ++g) {
+    if (!stale[g]) continue;
+    double* out = v + 8 * g;
+    if (use == TraitUse::Missing) {
+      for (int k = 0; k < 7; ++k) out[k] = 1.0;
+    } else if (use == TraitUse::Spike) {
+      for (int k = 0; k < 7; ++k) out[k] = model.SPIKE_PROB[g + 1];
+    } else if (var <= 0.0) {
+      for (int k = 0; k < 7; ++k) out[k] = 0.0;
+    } else if (use == TraitUse::Threshold) {
+      for (int k = 0; k < 7; ++k) out[k] = view_penetrance(view, model, i, g + 1, k + 1);
+    } else {
+      double q[7];
+      for (int k = 0; k < 7; ++k) {
+        const double d = z - (mean[g][k] + shift);
+        q[k] = -((d * d / var) * 0.5);
+      }
+      for (int k = 0; k < 7; ++k) q[k] = std::exp(q[k]);
+      for (int k = 0; k < 7; ++k) out[k] = (q[k] * keep[g]) / root;
+    }
+  }
+}
+
 void penetrance_loop(void* raw, int32_t) {
   LoopCtx& c = *static_cast<LoopCtx*>(raw);
   State& e = *c.e;
@@ -103,8 +137,12 @@ void penetrance_loop(void* raw, int32_t) {
     const int32_t last = std::min(n, first + chunk);
     for (int32_t u = first; u < last; ++u) {
       const int32_t i = e.plan.value_rep[static_cast<size_t>(u)];
-      const float y = e.ped->TRAIT[i];
       double* v = e.pen[static_cast<size_t>(i)].v;
+      if (e.view != nullptr) {
+        view_penetrances(*e.view, i, model, mean, keep, root, s.pen_stale, v);
+        continue;
+      }
+      const float y = e.ped->TRAIT[i];
       for (int g = 0; g < 3; ++g) {
         if (!s.pen_stale[g]) continue;
         double* out = v + 8 * g;
@@ -160,7 +198,17 @@ LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PolyTables& 
     : LikelihoodEngine(ped, build_layout(within_sizes(ped, poly)), poly, threads) {}
 
 LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
+                                   const PolyTables& poly, const TraitView& view,
+                                   int32_t threads)
+    : LikelihoodEngine(ped, layout, poly, threads, &view) {}
+
+LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
                                    const PolyTables& poly, int32_t threads)
+    : LikelihoodEngine(ped, layout, poly, threads, nullptr) {}
+
+LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
+                                   const PolyTables& poly, int32_t threads,
+                                   const TraitView* view)
     : state_(std::make_unique<State>()) {
   const int32_t nfam = within_sizes(ped, poly).PED_START[0];
   if (layout.nfam() != nfam)
@@ -168,8 +216,9 @@ LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayo
   State& e = *state_;
   e.ped = &ped;
   e.poly_tables = &poly;
+  e.view = view;
   e.threads_requested = std::max(0, threads);
-  e.plan = build_plan(ped, layout);
+  e.plan = build_plan(ped, layout, view);
   build_poly(poly, e.poly);
   e.pen.assign(static_cast<size_t>(e.plan.max_global) + 1, Arr{});
   e.term.assign(static_cast<size_t>(nfam) + 2, 0.0);
@@ -213,12 +262,16 @@ double LikelihoodEngine::families_loglik(const ModelQuantities& model) {
 
   // The penetrances of genotype g depend on its mean and spike probability,
   // the polygenic effect and the variance; a move of one mean or one spike
-  // probability recomputes one genotype's values.
+  // probability recomputes one genotype's values.  Under a view, new values
+  // of the view (a move of a beta or of lambda1) recompute all three.
   s.any_pen_stale = false;
+  const bool view_moved = e.view != nullptr && e.view->stamp != e.view_stamp;
+  if (e.view != nullptr) e.view_stamp = e.view->stamp;
   for (int g = 0; g < 3; ++g) {
     const double key[4] = {model.GEN_MEAN[g + 1], model.SPIKE_PROB[g + 1], model.POLY_EFFECT,
                            model.RES_VAR};
-    s.pen_stale[g] = !e.pen_valid || std::memcmp(key, e.pen_key[g], sizeof key) != 0;
+    s.pen_stale[g] =
+        !e.pen_valid || view_moved || std::memcmp(key, e.pen_key[g], sizeof key) != 0;
     s.any_pen_stale |= s.pen_stale[g];
     std::memcpy(e.pen_key[g], key, sizeof key);
   }
@@ -241,7 +294,8 @@ double LikelihoodEngine::families_loglik(const ModelQuantities& model) {
   for (int32_t f : e.plan.irregular) {
     double T = 0.0;
     bool hit = false;
-    FAMILY_TERM_PLAIN(f, e.plan.layout, *e.ped, model, *e.poly_tables, *e.plain_work, T, hit);
+    FAMILY_TERM_PLAIN(f, e.plan.layout, *e.ped, model, *e.poly_tables, *e.plain_work, T, hit,
+                      e.view);
     e.term[f] = T;
     e.floor_hit[f] = hit ? 1 : 0;
   }
@@ -253,6 +307,7 @@ double LikelihoodEngine::families_loglik(const ModelQuantities& model) {
     if (e.floor_hit[f]) return LH_SENTINEL;
     LL = LL + e.term[f];
   }
+  if (e.view != nullptr) LL = LL + e.view->log_jacobian;
   if (!std::isfinite(LL)) LL = LH_SENTINEL;
   return LL;
 }

@@ -23,6 +23,13 @@ class LikelihoodEngine {
   // sizes (NFAM outside 0..N_FAM, NCLASS not 7).
   LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
                    const PolyTables& poly, int32_t threads = 0);
+  // The same under a view of the traits, which must outlive the engine: its
+  // uses fix the set-up and the evaluated families once; its values (z,
+  // shift, log_jacobian) are read at every evaluation, and a new stamp
+  // recomputes every penetrance.  The result is the plain FAMILIES_LOGLIK's
+  // under the same view, bit for bit.
+  LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
+                   const PolyTables& poly, const TraitView& view, int32_t threads = 0);
   // The same on the layout of the tables alone (no loops).
   LikelihoodEngine(const PedigreeTables& ped, const PolyTables& poly, int32_t threads = 0);
   ~LikelihoodEngine();  // joins its threads
@@ -53,6 +60,8 @@ class LikelihoodEngine {
   struct State;
 
  private:
+  LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
+                   const PolyTables& poly, int32_t threads, const TraitView* view);
   std::unique_ptr<State> state_;
 };
 

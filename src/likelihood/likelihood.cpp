@@ -25,11 +25,13 @@ inline int32_t member_at(const PedigreeTables& ped, int32_t first, int32_t pos) 
 // Sets the array of d to pen x GEN_FREQ(g) x POLY_PRIOR(k), or to the
 // penetrance alone, for all (g, k) with g outer and k inner.
 void set_array(int32_t f, int32_t d, bool with_prior, const PedigreeTables& ped,
-               const ModelQuantities& model, const PolyTables& poly, LikWork& work) {
+               const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+               const TraitView* view) {
   const int32_t global = ped.PED_START[f] + d;
   for (int32_t g = 1; g <= 3; ++g) {
     for (int32_t k = 1; k <= poly.NCLASS; ++k) {
-      const double pen = PENETRANCE(ped.TRAIT, model, global, g, k);
+      const double pen = view != nullptr ? view_penetrance(*view, model, global, g, k)
+                                         : PENETRANCE(ped.TRAIT, model, global, g, k);
       ind_lik(work, d, g, k) = with_prior ? pen * model.GEN_FREQ[g] * poly.POLY_PRIOR[k] : pen;
     }
   }
@@ -162,14 +164,18 @@ double array_sum(int32_t d, const PolyTables& poly, const LikWork& work) {
 }
 
 void INIT_FAMILY(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
-                 const ModelQuantities& model, const PolyTables& poly, LikWork& work) {
+                 const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+                 const TraitView* view) {
   // Children: penetrance only; parents: penetrance x prior; loose
   // individuals: penetrance x prior when measured, the prior alone when
   // missing.
   for (int32_t d = 1; d <= layout[f].size; ++d) {
     const Role role = layout.role(f, d);
-    if (role != Role::Loose || trait_above_missing(ped.TRAIT[ped.PED_START[f] + d])) {
-      set_array(f, d, role != Role::Child, ped, model, poly, work);
+    const int32_t global = ped.PED_START[f] + d;
+    const bool measured = view != nullptr ? view->use[global] != TraitUse::Missing
+                                          : trait_above_missing(ped.TRAIT[global]);
+    if (role != Role::Loose || measured) {
+      set_array(f, d, role != Role::Child, ped, model, poly, work, view);
       continue;
     }
     for (int32_t g = 1; g <= 3; ++g) {
@@ -255,14 +261,14 @@ bool pin_loop_state(int32_t f, const PedigreeLayout& layout, int64_t joint,
 
 void loop_state_terms(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                       const ModelQuantities& model, const PolyTables& poly, LikWork& work,
-                      std::vector<double>& terms, bool& floor_hit) {
+                      std::vector<double>& terms, bool& floor_hit, const TraitView* view) {
   const FamilyLayout& fam = layout[f];
   const int32_t nclass = poly.NCLASS;
   const int64_t n = loop_state_count(fam, 3 * nclass);
   terms.assign(static_cast<size_t>(n), -std::numeric_limits<double>::infinity());
   floor_hit = false;
   // The set-up is made once and restored before every state.
-  INIT_FAMILY(f, layout, ped, model, poly, work);
+  INIT_FAMILY(f, layout, ped, model, poly, work, view);
   std::vector<double> start;
   for (int32_t d = 1; d <= fam.size; ++d)
     for (int32_t g = 1; g <= 3; ++g)
@@ -298,17 +304,17 @@ double combine_loop_terms(const double* terms, int64_t n) {
 
 void FAMILY_TERM_PLAIN(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                        const ModelQuantities& model, const PolyTables& poly, LikWork& work,
-                       double& T, bool& floor_hit) {
+                       double& T, bool& floor_hit, const TraitView* view) {
   floor_hit = false;
   T = 0.0;
   const FamilyLayout& fam = layout[f];
   if (fam.has_loops()) {
     std::vector<double> terms;
-    loop_state_terms(f, layout, ped, model, poly, work, terms, floor_hit);
+    loop_state_terms(f, layout, ped, model, poly, work, terms, floor_hit, view);
     T = combine_loop_terms(terms.data(), static_cast<int64_t>(terms.size()));
     return;
   }
-  INIT_FAMILY(f, layout, ped, model, poly, work);
+  INIT_FAMILY(f, layout, ped, model, poly, work, view);
   if (fam.has_lists()) PEEL_FAMILY(f, ped, model, poly, work, T);
   for (int32_t i = fam.first_loose; i <= fam.size; ++i) {
     const double S = array_sum(i, poly, work);
@@ -322,15 +328,16 @@ void FAMILY_TERM_PLAIN(int32_t f, const PedigreeLayout& layout, const PedigreeTa
 
 void FAMILIES_LOGLIK(PedigreeTables& ped, const PedigreeLayout& layout,
                      const ModelQuantities& model, const PolyTables& poly, LikWork& work,
-                     double& LL) {
+                     double& LL, const TraitView* view) {
   LL = 0.0;
   ped.NFAM = ped.PED_START[0];
   for (int32_t f = 1; f <= layout.nfam(); ++f) {
     if (!layout[f].evaluated) continue;
+    if (view != nullptr && !family_analysed(*view, layout[f].start, layout[f].size)) continue;
     double T = 0.0;
     if (layout[f].size > 0) {
       bool floor_hit = false;
-      FAMILY_TERM_PLAIN(f, layout, ped, model, poly, work, T, floor_hit);
+      FAMILY_TERM_PLAIN(f, layout, ped, model, poly, work, T, floor_hit, view);
       if (floor_hit) {
         LL = LH_SENTINEL;
         return;
@@ -338,6 +345,7 @@ void FAMILIES_LOGLIK(PedigreeTables& ped, const PedigreeLayout& layout,
     }
     LL = LL + T;
   }
+  if (view != nullptr) LL = LL + view->log_jacobian;
   // A likelihood that vanished (or overflowed) inside the peeling leaves a
   // total of minus infinity or not-a-number; report the point as impossible
   // rather than hand such a value to the search as a result.
@@ -359,9 +367,9 @@ void SAMPLE_LOGLIK(LikelihoodContext& ctx, double& LL) {
     ctx.ped.NFAM = ctx.ped.PED_START[0];  // as the plain loop sets it
     LL = ctx.engine->families_loglik(ctx.model);
   } else if (ctx.layout != nullptr) {
-    FAMILIES_LOGLIK(ctx.ped, *ctx.layout, ctx.model, ctx.poly, ctx.work, LL);
+    FAMILIES_LOGLIK(ctx.ped, *ctx.layout, ctx.model, ctx.poly, ctx.work, LL, ctx.view);
   } else {
-    FAMILIES_LOGLIK(ctx.ped, build_layout(ctx.ped), ctx.model, ctx.poly, ctx.work, LL);
+    FAMILIES_LOGLIK(ctx.ped, build_layout(ctx.ped), ctx.model, ctx.poly, ctx.work, LL, ctx.view);
   }
 }
 

@@ -8,6 +8,7 @@
 #include "params/codes.h"
 #include "params/params.h"
 #include "model/model.h"
+#include "model/trait_view.h"
 #include "pedigree/layout.h"
 #include "pedigree/pedigree.h"
 #include "textio/textio.h"
@@ -52,12 +53,16 @@ struct LikelihoodContext {
   LikelihoodEngine* engine = nullptr;  // the family loop; nullptr: the plain one
   InitialProblem* initial_problem = nullptr;  // why the initial mapping rejected a point
   const PedigreeLayout* layout = nullptr;  // the plain loop's; nullptr: built for each call, without loops
+  const TraitView* view = nullptr;  // the plain loop's view of the traits; nullptr: TRAIT
 };
 
 // Sets up the arrays of family f by the members' roles in `layout` (built
-// from `ped`).
+// from `ped`).  With a view, the penetrances and the loose individuals'
+// set-up follow it (view_penetrance) rather than TRAIT; so do the functions
+// below that take one.
 void INIT_FAMILY(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
-                 const ModelQuantities& model, const PolyTables& poly, LikWork& work);
+                 const ModelQuantities& model, const PolyTables& poly, LikWork& work,
+                 const TraitView* view = nullptr);
 
 // Peels the nuclear families of family f in file order; result is the
 // family's peeled ln LH.
@@ -68,10 +73,12 @@ void PEEL_FAMILY(int32_t f, const PedigreeTables& ped, const ModelQuantities& mo
 // place: sets NFAM from PED_START(0) and adds the terms of the evaluated
 // families in increasing order.  LL is LH_SENTINEL when a loose
 // individual's summed array is at or below LIK_FLOOR, or when the total is
-// not finite (a likelihood that vanished inside the peeling).
+// not finite (a likelihood that vanished inside the peeling).  With a view,
+// a family without an analysed member is not evaluated and the view's
+// log_jacobian is added after the families.
 void FAMILIES_LOGLIK(PedigreeTables& ped, const PedigreeLayout& layout,
                      const ModelQuantities& model, const PolyTables& poly, LikWork& work,
-                     double& LL);
+                     double& LL, const TraitView* view = nullptr);
 
 // The plain term of one evaluated family with n_f > 0: set-up, peeling and
 // the loose individuals' terms; for a family with loops, the combination of
@@ -79,7 +86,7 @@ void FAMILIES_LOGLIK(PedigreeTables& ped, const PedigreeLayout& layout,
 // array is at or below LIK_FLOOR (T is then undefined).
 void FAMILY_TERM_PLAIN(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                        const ModelQuantities& model, const PolyTables& poly, LikWork& work,
-                       double& T, bool& floor_hit);
+                       double& T, bool& floor_hit, const TraitView* view = nullptr);
 
 // Families with loops.  A joint state of the b breakers of a family is
 // numbered s = sum over breakers i (in the layout's order) of
@@ -105,7 +112,8 @@ bool pin_loop_state(int32_t f, const PedigreeLayout& layout, int64_t joint,
 // as in FAMILY_TERM_PLAIN, for any state.
 void loop_state_terms(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                       const ModelQuantities& model, const PolyTables& poly, LikWork& work,
-                      std::vector<double>& terms, bool& floor_hit);
+                      std::vector<double>& terms, bool& floor_hit,
+                      const TraitView* view = nullptr);
 
 // ln of the sum of exp(terms[s]), summed on the linear scale in state order
 // with the largest term as the common scale.  A state whose term is minus

@@ -98,11 +98,20 @@ bool plan_loops(const FamilyLayout& fam, const FamPlan& fp, Plan& p, LoopPlan& l
 
 Plan build_plan(const PedigreeTables& ped) { return build_plan(ped, build_layout(ped)); }
 
-Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given) {
+Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given, const TraitView* view) {
   Plan p;
   p.layout = given;
+  const int32_t nfam = p.layout.nfam();
+  if (view != nullptr)
+    for (int32_t f = 1; f <= nfam; ++f) {
+      FamilyLayout& fam = p.layout.fams[static_cast<size_t>(f)];
+      fam.evaluated = fam.evaluated && family_analysed(*view, fam.start, fam.size);
+    }
   const PedigreeLayout& layout = p.layout;
-  const int32_t nfam = layout.nfam();
+  const auto measured = [&](int32_t global) {
+    return view != nullptr ? view->use[static_cast<size_t>(global)] != TraitUse::Missing
+                           : trait_above_missing(ped.TRAIT[global]);
+  };
 
   // The set-up under the traits: a loose individual with a missing trait
   // gets the prior alone.
@@ -113,8 +122,8 @@ Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given) {
       const Role role = layout.role(f, d);
       setup[d - 1] = role == Role::Child    ? SET_PEN
                      : role == Role::Parent ? SET_PEN_PRIOR
-                     : trait_above_missing(ped.TRAIT[layout[f].start + d]) ? SET_PEN_PRIOR
-                                                                            : SET_PRIOR;
+                     : measured(layout[f].start + d) ? SET_PEN_PRIOR
+                                                     : SET_PRIOR;
     }
   }
 
@@ -148,14 +157,16 @@ Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given) {
                    [&p](int32_t a, int32_t b) { return p.fams[a].cost > p.fams[b].cost; });
 
   // The penetrance depends on the individual only through the trait value,
-  // so equal values (bitwise) share one computation.
-  std::vector<std::pair<uint32_t, int32_t>> values;  // (bits, global number)
+  // so equal values (bitwise) share one computation; under a view with
+  // covariates every individual has its own (its position breaks the ties).
+  const bool by_value = view == nullptr || view->by_value;
+  std::vector<std::pair<uint32_t, int32_t>> values;  // (bits or position, global number)
   for (int32_t f : p.order) {
     const SetUp* setup = p.setup_of(f);
     for (int32_t d = 1; d <= layout[f].size; ++d) {
       if (setup[d - 1] == SET_PRIOR) continue;
-      uint32_t b;
-      std::memcpy(&b, &ped.TRAIT[layout[f].start + d], sizeof b);
+      uint32_t b = static_cast<uint32_t>(values.size());
+      if (by_value) std::memcpy(&b, &ped.TRAIT[layout[f].start + d], sizeof b);
       values.push_back({b, layout[f].start + d});
     }
   }

@@ -11,6 +11,7 @@
 
 #include "pedigree/layout.h"
 #include "pedigree/pedigree.h"
+#include "model/trait_view.h"
 
 namespace pedseg {
 
@@ -69,7 +70,8 @@ struct Plan {
   int32_t max_ops = 0;            // nuclear families of one such family
   int32_t max_slots = 0;          // LoopPlan::slots of one such family
   // Individuals whose penetrances are used: one global number per distinct
-  // trait value (ascending), and the others as (global number, the global
+  // trait value (ascending; per individual under a view that is not
+  // by_value), and the others as (global number, the global
   // number whose values they take).
   std::vector<int32_t> value_rep;
   std::vector<std::pair<int32_t, int32_t>> value_copy;
@@ -78,8 +80,12 @@ struct Plan {
 };
 
 // The plan of validated tables and their layout (the breakers and copies
-// come from the layout; without one, from a layout without loops).
-Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& layout);
+// come from the layout; without one, from a layout without loops).  With a
+// view, the set-up and the evaluated families follow its uses (a family
+// without an analysed member is not evaluated), and unless the view is
+// by_value every used individual has penetrances of its own.
+Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& layout,
+                const TraitView* view = nullptr);
 Plan build_plan(const PedigreeTables& ped);
 
 }  // namespace pedseg

@@ -9,6 +9,7 @@
 
 #include "cli/cli.h"
 #include "models/bootstrap.h"
+#include "models/analysis.h"
 #include "models/extras.h"
 #include "models/models.h"
 
@@ -33,6 +34,8 @@ struct Settings {
   std::string dir = ".";
   ModelsOptions models;
   ExtrasOptions extras;
+  AnalysisOptions analysis;
+  std::vector<std::string> profile_names;  // --profile, in the order given
   int32_t threads = 0;
   int32_t max_breakers = MAX_BREAKERS;
   bool quiet = false;
@@ -87,15 +90,53 @@ void declare_options(CLI::App& app, Settings& s) {
         std::string names;
         for (int i = 1; i <= NPAR_USED; ++i) {
           if (name == PARAM_NAME[i]) {
-            std::vector<int>& slots = s.extras.profiles;
-            if (std::find(slots.begin(), slots.end(), i) == slots.end()) slots.push_back(i);
+            s.profile_names.push_back(name);
             return std::string();
           }
           names += std::string(i == 1 ? "" : ", ") + PARAM_NAME[i];
         }
-        return "unknown parameter '" + name + "' (names: " + names + ")";
+        // The analysis's entries are known once the sample is read.
+        if (name.rfind("beta_", 0) == 0 || name == "lambda1" || name == "lambda2") {
+          s.profile_names.push_back(name);
+          return std::string();
+        }
+        return "unknown parameter '" + name + "' (names: " + names +
+               ", beta_NAME per covariate, lambda1)";
       },
       true);
+  cli::add_value(app, "--covariates", "LIST",
+                 "covariates of covariates.dat on the class means, comma-separated, or none "
+                 "(default: all of covariates.dat when the folder has one)",
+                 [&s](const std::string& list) {
+                   std::vector<std::string> names;
+                   if (list != "none")
+                     for (size_t start = 0;;) {
+                       const size_t comma = std::min(list.find(',', start), list.size());
+                       const std::string name = list.substr(start, comma - start);
+                       if (name.empty()) return std::string("an empty covariate name");
+                       names.push_back(name);
+                       if (comma == list.size()) break;
+                       start = comma + 1;
+                     }
+                   s.analysis.covariates = names;
+                   return std::string();
+                 });
+  cli::add_value(app, "--transform", "KIND",
+                 "boxcox (lambda1 estimated) or log (lambda1 = 0): the trait's values outside "
+                 "the spike are transformed toward normality",
+                 [&s](const std::string& kind) {
+                   if (kind == "boxcox") {
+                     s.analysis.transform = Transform::BoxCox;
+                   } else if (kind == "log") {
+                     s.analysis.transform = Transform::Log;
+                   } else {
+                     return "'" + kind + "' is not boxcox or log";
+                   }
+                   return std::string();
+                 });
+  cli::add_value(app, "--shift", "VALUE",
+                 "lambda2 of the transformation, added to every value before it (default 0)",
+                 cli::real_in(s.analysis.shift, -1.0E30, 1.0E30, "a number"));
   app.add_flag_callback("--no-figures", [&s] { s.extras.figures = false; },
                         "no SVG files and no mixture.tsv");
   cli::add_value(app, "--threads", "N",
@@ -130,9 +171,11 @@ void declare_options(CLI::App& app, Settings& s) {
 std::string check_options(Settings& s) {
   std::error_code ec;
   if (!std::filesystem::is_directory(s.dir, ec)) return "'" + s.dir + "' is not a folder";
+  if (s.analysis.shift != 0.0 && s.analysis.transform == Transform::None)
+    return "--shift needs --transform";
   std::vector<ModelKind>& chosen = s.models.models;
   const ModelKind focus = focus_model(s.extras);
-  if ((s.extras.posteriors || !s.extras.profiles.empty()) &&
+  if ((s.extras.posteriors || !s.profile_names.empty()) &&
       std::find(chosen.begin(), chosen.end(), focus) == chosen.end())
     chosen.push_back(focus);
   return "";
@@ -140,6 +183,7 @@ std::string check_options(Settings& s) {
 
 struct Input {
   std::unique_ptr<SampleTables> sample = std::make_unique<SampleTables>();
+  TraitAnalysis analysis;
   std::vector<IdPair> ids;  // of idmap.dat (written by ped2iway), for the posteriors
 };
 
@@ -150,7 +194,9 @@ Input load(const Settings& s, FILE* err) {
   OutputFile diagnostics = output_stream(err, "standard error");
   SampleHooks hooks;
   hooks.max_breakers = s.max_breakers;
+  hooks.read_covariates = true;
   load_sample(*in.sample, s.dir, diagnostics, PROGRAM, hooks);
+  in.analysis = make_analysis(*in.sample, s.analysis);
   const std::string idmap = path_in(s.dir, "idmap.dat");
   std::error_code ec;
   if (!s.extras.posteriors || (!std::filesystem::exists(idmap, ec) && !ec)) return in;
@@ -165,6 +211,33 @@ Input load(const Settings& s, FILE* err) {
   return in;
 }
 
+// The profiled entries from their names, now that the analysis's entries
+// are known; "" or the usage error.
+std::string resolve_profiles(Settings& s, const Input& in) {
+  // The bootstrap simulates the 12 parameters' model only.
+  if (s.bootstrap > 0 && in.analysis.active())
+    return "--bootstrap simulates neither covariate effects nor a transformation: use it with "
+           "--covariates none and without --transform";
+  const ParamVector user = analysis_params(in.sample->par, in.analysis);
+  std::vector<int>& entries = s.extras.profiles;
+  entries.clear();
+  for (const std::string& name : s.profile_names) {
+    int32_t found = 0;
+    for (int32_t i = 1; i <= user.size(); ++i)
+      if (user.name[i] == name) found = i;
+    if (found == 0) {
+      std::string names;
+      for (int32_t i = NPAR_USED + 1; i <= user.size(); ++i)
+        names += (names.empty() ? "" : ", ") + user.name[i];
+      return "unknown parameter '" + name + "' (this analysis adds " +
+             (names.empty() ? std::string("none") : names) + ")";
+    }
+    if (std::find(entries.begin(), entries.end(), found) == entries.end())
+      entries.push_back(found);
+  }
+  return check_profiles(s.extras, user);
+}
+
 ProgressLine warn_on(FILE* err) {
   return [err](const std::string& line) {
     std::fprintf(err, "%s: %s\n", PROGRAM, line.c_str());
@@ -176,12 +249,19 @@ struct Fits {
   ModelsRun run;
   std::vector<BootstrapTest> bootstrap;
   std::vector<std::pair<std::string, std::string>> extra_files;  // name, text
+  std::string analysis_text;  // the covariates' block of the console
 };
 
 // The models, the profiles, and what the extras compute at the estimates.
 Fits fit(const Settings& s, const Input& in, FILE* err) {
-  Fitter fitter(*in.sample, s.threads);
+  Fitter fitter(*in.sample, s.threads, in.analysis);
   const ProgressLine warn = warn_on(err);
+  if (in.analysis.names.empty() ||
+      std::find(in.analysis.names.begin(), in.analysis.names.end(), "sex") ==
+          in.analysis.names.end())
+    if (const std::optional<SexDifference> d = sex_difference(*in.sample);
+        d && d->p < SEX_GUARD_P)
+      warn(sex_guard_text(*d));
   const ProgressLine progress = s.quiet ? ProgressLine{} : warn;
   Fits f;
   f.run = run_models(*in.sample, fitter, s.models, progress);
@@ -191,6 +271,12 @@ Fits fit(const Settings& s, const Input& in, FILE* err) {
   if (s.bootstrap > 0)
     f.bootstrap = bootstrap_tests(f.run, *in.sample, s.bootstrap, s.seed, s.models.starts,
                                   s.threads, progress);
+  if (!in.analysis.names.empty()) {
+    f.extra_files.push_back({"covariates.tsv", covariates_tsv(in.analysis, *in.sample)});
+    f.analysis_text = covariates_block(f.run, focus_model(s.extras), in.analysis);
+  } else if (in.analysis.active()) {
+    f.analysis_text = covariates_block(f.run, focus_model(s.extras), in.analysis);
+  }
   return f;
 }
 
@@ -201,11 +287,20 @@ void write_file(const std::string& dir, const std::string& name, const std::stri
   close_output(f);
 }
 
-void write_results(const Settings& s, const SampleTables& sample, const Fits& f, FILE* out) {
-  std::fprintf(out, "%d families, %d measured individuals, %d in the spike\n\n",
-               sample.ped->NFAM, sample.NMEAS, sample.NSPIKE);
+void write_results(const Settings& s, const Input& in, const Fits& f, FILE* out) {
+  const SampleTables& sample = *in.sample;
+  if (in.analysis.names.empty()) {
+    std::fprintf(out, "%d families, %d measured individuals, %d in the spike\n\n",
+                 sample.ped->NFAM, sample.NMEAS, sample.NSPIKE);
+  } else {
+    std::fprintf(out,
+                 "%d families, %d measured individuals, %d in the spike, %d analysed as "
+                 "missing (incomplete covariates)\n\n",
+                 sample.ped->NFAM, sample.NMEAS, sample.NSPIKE, in.analysis.data.incomplete);
+  }
   std::fputs(console_table(f.run, focus_model(s.extras)).c_str(), out);
   if (s.bootstrap > 0) std::fputs(bootstrap_lines(f.run, f.bootstrap).c_str(), out);
+  std::fputs(f.analysis_text.c_str(), out);
   const std::string table = models_tsv(f.run);
   write_file(s.dir, "models.tsv", s.bootstrap > 0 ? with_bootstrap_columns(table, f.bootstrap) : table);
   write_file(s.dir, "estimates.tsv", estimates_tsv(f.run));
@@ -232,9 +327,9 @@ int models_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
   std::string profile_problem;  // known once par.inp is read
   const int run_status = run_with_exit_status(PROGRAM, out, err, [&] {
     const Input in = load(s, err);
-    profile_problem = check_profiles(s.extras, in.sample->par);
+    profile_problem = resolve_profiles(s, in);
     if (!profile_problem.empty()) return;
-    write_results(s, *in.sample, fit(s, in, err), out);
+    write_results(s, in, fit(s, in, err), out);
   });
   if (profile_problem.empty()) return run_status;
   const std::string line = command.usage_line(profile_problem);

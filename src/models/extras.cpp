@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "figures/figures.h"
+#include "models/analysis.h"
 
 namespace pedseg {
 
@@ -39,7 +40,7 @@ bool same_value(double a, double b) {
 }  // namespace
 
 bool relabelling_symmetric(const ParamVector& t) {
-  if (t.size() != NPAR_USED) return false;
+  if (t.size() < NPAR_USED) return false;
   for (int32_t i = 1; i <= t.size(); ++i) {
     const int32_t m = relabelled_slot(i), hi = head(t, i), hm = head(t, m);
     // The same ties before and after, between entries relabelled alike.
@@ -63,9 +64,9 @@ ModelKind focus_model(const ExtrasOptions& extras) {
   return extras.posteriors.value_or(ModelKind::Mixed);
 }
 
-std::string check_profiles(const ExtrasOptions& extras, const ParamTable& user) {
+std::string check_profiles(const ExtrasOptions& extras, const ParamVector& user) {
   const ModelKind kind = focus_model(extras);
-  const ParamVector t = model_params(kind, slot_params(user));
+  const ParamVector t = model_params(kind, user);
   for (int32_t entry : extras.profiles) {
     if (is_free(t, entry)) continue;
     std::string free;
@@ -91,7 +92,7 @@ std::vector<ProfileResult> run_profiles(ModelsRun& run, const SampleTables& samp
     if (warn) warn("no profiles: the " + model + " model has no estimate");
     return out;
   }
-  const bool symmetric = relabelling_symmetric(model_params(kind, slot_params(sample.par)));
+  const bool symmetric = relabelling_symmetric(model_params(kind, fitter.user_params()));
   for (int refits = 0;; ++refits) {
     out.clear();
     run.intervals.clear();
@@ -164,7 +165,9 @@ std::vector<std::pair<std::string, std::string>> extra_files(
   const std::string title = figure_title(kind);
   if (extras.posteriors) {
     if (have) {
-      const PosteriorTable post = genotype_posteriors(*sample.ped, sample.layout, sample.poly, q);
+      const PosteriorTable post =
+          genotype_posteriors(*sample.ped, sample.layout, sample.poly, q,
+                              PosteriorMethod::outward, fitter.view_at(r->estimate));
       files.push_back({"posteriors.tsv", posteriors_tsv(*sample.ped, post, ids)});
       if (extras.figures)
         files.push_back({"posteriors.svg", posteriors_plot(sample.layout, post, title)});
@@ -181,7 +184,19 @@ std::vector<std::pair<std::string, std::string>> extra_files(
                        profile_plot(name, profiles[k], r->lnL, r->estimate.value[entry])});
   }
   if (have && extras.figures) {
-    MixturePlot mix = mixture_plot(*sample.ped, sample.poly, q, title);
+    std::optional<MixtureScale> scale;
+    if (const TraitView* view = fitter.view_at(r->estimate)) {
+      const TraitAnalysis& a = *fitter.analysis();
+      scale.emplace();
+      scale->transformed = a.data.transform != Transform::None;
+      scale->lambda1 = a.lambda1 > 0 ? r->estimate.value[a.lambda1] : 1.0;
+      scale->lambda2 = a.data.shift;
+      scale->geo = a.data.geo_mean;
+      if (!a.names.empty())
+        for (size_t i = 1; i < view->use.size(); ++i)
+          if (view->use[i] == TraitUse::Value) scale->shifts.push_back(view->shift[i]);
+    }
+    MixturePlot mix = mixture_plot(*sample.ped, sample.poly, q, title, scale ? &*scale : nullptr);
     files.push_back({"mixture.svg", std::move(mix.svg)});
     files.push_back({"mixture.tsv", std::move(mix.tsv)});
   }

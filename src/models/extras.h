@@ -25,8 +25,9 @@ struct ExtrasOptions {
 ModelKind focus_model(const ExtrasOptions& extras);
 
 // "" when every profiled entry is a free parameter of the focus model as
-// `user` (par.inp) defines it; else the error, naming the free ones.
-std::string check_profiles(const ExtrasOptions& extras, const ParamTable& user);
+// `user` (par.inp's slots and the analysis entries) defines it; else the
+// error, naming the free ones.
+std::string check_profiles(const ExtrasOptions& extras, const ParamVector& user);
 
 // Re-fits of the focus model after a profile point above its maximum; then
 // the profiles are kept as they are.

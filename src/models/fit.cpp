@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "likelihood/engine.h"
+#include "models/analysis.h"
 #include "params/codes.h"
 #include "search/search.h"
 
@@ -15,7 +16,42 @@ Fitter::Fitter(SampleTables& sample, int32_t threads)
       engine_(std::make_unique<LikelihoodEngine>(*sample.ped, sample.layout, sample.poly,
                                                  threads)) {}
 
+Fitter::Fitter(SampleTables& sample, int32_t threads, const TraitAnalysis& analysis)
+    : sample_(sample), analysis_(analysis.active() ? &analysis : nullptr) {
+  if (analysis_ == nullptr) {
+    engine_ = std::make_unique<LikelihoodEngine>(*sample.ped, sample.layout, sample.poly, threads);
+    return;
+  }
+  set_view_at(user_params());
+  engine_ = std::make_unique<LikelihoodEngine>(*sample.ped, sample.layout, sample.poly, view_,
+                                               threads);
+}
+
 Fitter::~Fitter() = default;
+
+ParamVector Fitter::user_params() const {
+  return analysis_ != nullptr ? analysis_params(sample_.par, *analysis_) : slot_params(sample_.par);
+}
+
+// The betas and lambda1 of `point` into the view; a new stamp only when they
+// moved, so that moves of the slots alone keep the engine's penetrances of
+// the genotypes they leave alone.
+void Fitter::set_view_at(const ParamVector& point) {
+  const TraitAnalysis& a = *analysis_;
+  std::vector<double> p(a.names.size() + 1, 0.0);
+  for (size_t j = 0; j < a.names.size(); ++j)
+    p[j] = point.value[static_cast<size_t>(a.first_beta) + j];
+  if (a.lambda1 > 0) p.back() = point.value[static_cast<size_t>(a.lambda1)];
+  if (p == view_params_ && view_.stamp != 0) return;
+  view_params_ = p;
+  set_view(a.data, p.data(), p.back(), view_);
+}
+
+const TraitView* Fitter::view_at(const ParamVector& point) {
+  if (analysis_ == nullptr) return nullptr;
+  set_view_at(point);
+  return &view_;
+}
 
 double Fitter::families(const ModelQuantities& model) {
   ++evaluations_;
@@ -25,13 +61,22 @@ double Fitter::families(const ModelQuantities& model) {
 // The one place where a point becomes the model: the slots through the
 // mapping (pedseg's initial variant when `par_err` is given, else the
 // search's), whose links and nudges are copied back, then the transmission
-// rule.  Entries beyond the slots would set their terms here; the model has
-// none yet.  `model` must start afresh (Mendelian): the mapping leaves the
-// transmission table alone when no tau is free.
+// rule.  The entries beyond the slots (the analysis's betas and lambda1)
+// reach the likelihood here, through the view.  `model` must start afresh
+// (Mendelian): the mapping leaves the transmission table alone when no tau
+// is free.
 bool Fitter::set_model(ParamVector& point, TransRule rule, ModelQuantities& model,
                        OutputFile* par_err) {
-  if (point.size() != NPAR_USED)
-    throw std::logic_error("Fitter: the model has terms for its slots only");
+  const int32_t extra = analysis_ != nullptr ? analysis_->entries() : 0;
+  if (point.size() != NPAR_USED + extra)
+    throw std::logic_error("Fitter: the point's entries are not the analysis's");
+  for (int32_t i = NPAR_USED + 1; i <= point.size(); ++i) {
+    if (point.link[i] != i) point.value[i] = point.value[point.link[i]];
+    if (par_err == nullptr && is_free(point, i) &&
+        !(point.value[i] > point.low[i] && point.value[i] < point.high[i]))
+      return false;
+  }
+  if (analysis_ != nullptr) set_view_at(point);
   ParamTable par;
   slots_to_table(point, par);
   double status = 1.0;

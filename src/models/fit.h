@@ -12,6 +12,7 @@
 #include "params/params.h"
 #include "likelihood/likelihood.h"
 #include "model/model.h"
+#include "model/trait_view.h"
 #include "pedigree/pedigree.h"
 #include "sample/sample.h"
 #include "search/search.h"
@@ -19,6 +20,7 @@
 namespace pedseg {
 
 class LikelihoodEngine;
+struct TraitAnalysis;
 
 // How the transmission table follows the parameters: as the mapping builds
 // it (Mendelian unless a tau is free), rebuilt at every evaluation from the
@@ -45,6 +47,10 @@ class Fitter {
   // threads: of this fitter's likelihood engine (on the sample's layout, its
   // loops included); 0 for the default.
   Fitter(SampleTables& sample, int32_t threads);
+  // Under an analysis of the trait (covariates, a transformation; see
+  // models/analysis.h), which must outlive the fitter: points carry its
+  // entries after the slots.
+  Fitter(SampleTables& sample, int32_t threads, const TraitAnalysis& analysis);
   ~Fitter();
   Fitter(const Fitter&) = delete;
   Fitter& operator=(const Fitter&) = delete;
@@ -69,11 +75,23 @@ class Fitter {
 
   int64_t evaluations() const { return evaluations_; }
 
+  // The user's parameters: par.inp's slots, then the analysis entries.
+  ParamVector user_params() const;
+  const TraitAnalysis* analysis() const { return analysis_; }
+  // The view of the traits at `point`'s analysis entries (nullptr without an
+  // analysis), for the posteriors and the figures.
+  const TraitView* view_at(const ParamVector& point);
+
  private:
   bool set_model(ParamVector& point, TransRule rule, ModelQuantities& model, OutputFile* par_err);
   double families(const ModelQuantities& model);
 
+  void set_view_at(const ParamVector& point);
+
   SampleTables& sample_;
+  const TraitAnalysis* analysis_ = nullptr;
+  TraitView view_;  // of the analysis, at the last point set
+  std::vector<double> view_params_;  // the betas and lambda1 of view_
   std::unique_ptr<LikelihoodEngine> engine_;
   int64_t evaluations_ = 0;
 };

@@ -9,6 +9,7 @@
 
 #include "models/finish.h"
 #include "models/models.h"
+#include "models/analysis.h"
 #include "models/starts.h"
 #include "params/codes.h"
 
@@ -105,8 +106,12 @@ std::vector<Optimum> distinct_optima(const Maximisation& m) {
 class ModelFitter {
  public:
   ModelFitter(const SampleTables& s, Fitter& f, const ModelsOptions& o, const ProgressLine& p)
-      : user_(slot_params(s.par)), fitter_(f), options_(o), progress_(p),
-        traits_(trait_summary(s)) {}
+      : user_(f.user_params()), fitter_(f), options_(o), progress_(p),
+        traits_(f.analysis() != nullptr
+                    ? trait_summary(analysed_residuals(*f.analysis()),
+                                    f.analysis()->data.analysed -
+                                        static_cast<int32_t>(analysed_residuals(*f.analysis()).size()))
+                    : trait_summary(s)) {}
 
   ModelResult fit(ModelKind kind, const std::vector<const ModelResult*>& done) {
     ModelResult r;
@@ -391,7 +396,7 @@ bool refit_model(ModelsRun& run, const SampleTables& sample, Fitter& fitter,
   r->starts += 1;
   r->notes.resize(r->fit_notes);
   r->notes.push_back(why);
-  const ParamVector user = slot_params(sample.par);
+  const ParamVector user = fitter.user_params();
   mf.finish(*r, f, model_params(kind, user));
   // The models containing it come after it in ALL_MODELS.
   for (ModelResult& m : run.results) {

@@ -39,6 +39,8 @@ constexpr double INSIDE = 1.0E-3;
 constexpr double RANDOM_LOGIT_RANGE = 4.0;
 constexpr double RANDOM_MEAN_QUANTILE = 0.02;
 constexpr double RANDOM_VARIANCE_SHARE = 0.02;
+// The analysis's entries spread this many steps either side of their starts.
+constexpr double EXTRA_SPREAD_STEPS = 5.0;
 
 void set_inside(ParamVector& t, int32_t i, double v) {
   if (!is_free(t, i)) return;
@@ -216,6 +218,18 @@ TraitSummary trait_summary(const SampleTables& s) {
   return t;
 }
 
+TraitSummary trait_summary(const std::vector<double>& values, int32_t spike) {
+  TraitSummary t;
+  t.spike = spike;
+  for (double v : values) t.values.push_back(static_cast<float>(v));
+  std::sort(t.values.begin(), t.values.end());
+  for (float y : t.values) t.mean += static_cast<double>(y);
+  if (!t.values.empty()) t.mean /= static_cast<double>(t.values.size());
+  for (float y : t.values) t.variance += (static_cast<double>(y) - t.mean) * (static_cast<double>(y) - t.mean);
+  if (!t.values.empty()) t.variance /= static_cast<double>(t.values.size());
+  return t;
+}
+
 std::vector<Start> structured_starts(ModelKind kind, const ParamVector& base,
                                      const std::vector<Start>& nested,
                                      const TraitSummary& traits) {
@@ -279,6 +293,10 @@ QuasiRandomStarts::QuasiRandomStarts(const ParamVector& base, const TraitSummary
       s = {Spread::Kind::Log, RANDOM_VARIANCE_SHARE * traits.variance, traits.variance};
     } else if (have && i == SLOT_POLY_EFFECT) {
       s = {Spread::Kind::Linear, 0.0, std::sqrt(traits.variance / 1.5)};
+    } else if (i > NPAR_USED) {
+      // The analysis's entries (betas, lambda1): near their starts.
+      s = {Spread::Kind::Linear, std::max(base.low[i], base.value[i] - EXTRA_SPREAD_STEPS * base.step[i]),
+           std::min(base.high[i], base.value[i] + EXTRA_SPREAD_STEPS * base.step[i])};
     }
     entries_.push_back(i);
     spreads_.push_back(s);

@@ -35,6 +35,8 @@ struct TraitSummary {
   double mean = 0.0, variance = 0.0;
 };
 TraitSummary trait_summary(const SampleTables& sample);
+// The same of given values (an analysis's residuals on its scale).
+TraitSummary trait_summary(const std::vector<double>& values, int32_t spike);
 
 struct Start {
   ParamVector point;

@@ -155,17 +155,18 @@ constexpr int64_t NO_STATE = -1;
 // INIT_FAMILY for family f, pinned to joint state `joint` of its breakers
 // (a state pin_loop_state takes).
 void set_up(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
-            const ModelQuantities& model, const PolyTables& poly, int64_t joint, LikWork& work) {
-  INIT_FAMILY(f, layout, ped, model, poly, work);
+            const ModelQuantities& model, const PolyTables& poly, int64_t joint, LikWork& work,
+            const TraitView* view) {
+  INIT_FAMILY(f, layout, ped, model, poly, work, view);
   if (joint != NO_STATE) pin_loop_state(f, layout, joint, poly, work);
 }
 
 // Copies the arrays set up for family f.
 void initial_arrays(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                     const ModelQuantities& model, const PolyTables& poly, const States& st,
-                    int64_t joint, LikWork& work, std::vector<Arr>& A) {
+                    int64_t joint, LikWork& work, std::vector<Arr>& A, const TraitView* view) {
   const int32_t n_f = layout[f].size;
-  set_up(f, layout, ped, model, poly, joint, work);
+  set_up(f, layout, ped, model, poly, joint, work, view);
   A.assign(static_cast<size_t>(n_f) + 1, Arr{});
   for (int32_t d = 1; d <= n_f; ++d)
     for (int g = 1; g <= 3; ++g)
@@ -220,10 +221,10 @@ FamilyLists read_lists(int32_t f, const PedigreeLayout& layout, const PedigreeTa
 bool outward_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& L,
                     const PedigreeTables& ped, const ModelQuantities& model,
                     const PolyTables& poly, const States& st, int64_t joint, LikWork& work,
-                    IndividualPosterior* out) {
+                    IndividualPosterior* out, const TraitView* view) {
   const int32_t n_f = layout[f].size;
   std::vector<Arr> A;
-  initial_arrays(f, layout, ped, model, poly, st, joint, work, A);
+  initial_arrays(f, layout, ped, model, poly, st, joint, work, A, view);
   const size_t nl = L.members.size();
   std::vector<Arr> before(nl), inward(nl);
   std::vector<const Arr*> arr;
@@ -282,13 +283,14 @@ bool outward_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& 
 // Re-peeling method for one family; false when its likelihood is 0.
 bool repeel_family(int32_t f, const PedigreeLayout& layout, const PedigreeTables& ped,
                    const ModelQuantities& model, const PolyTables& poly, const States& st,
-                   int64_t joint, LikWork& work, IndividualPosterior* out) {
+                   int64_t joint, LikWork& work, IndividualPosterior* out,
+                   const TraitView* view) {
   const FamilyLayout& fam = layout[f];
   const int32_t n_f = fam.size;
   // ln of the family likelihood with d's array restricted to the states
   // `keep` accepts; minus infinity when it is 0.
   auto restricted = [&](int32_t d, auto keep) {
-    set_up(f, layout, ped, model, poly, joint, work);
+    set_up(f, layout, ped, model, poly, joint, work, view);
     for (int g = 1; g <= 3; ++g)
       for (int k = 1; k <= st.nclass; ++k)
         if (!keep(g, k)) ind_lik(work, d, g, k) = 0.0;
@@ -325,20 +327,22 @@ bool repeel_family(int32_t f, const PedigreeLayout& layout, const PedigreeTables
 bool family_posteriors(int32_t f, const PedigreeLayout& layout, const FamilyLists& lists,
                        const PedigreeTables& ped, const ModelQuantities& model,
                        const PolyTables& poly, const States& st, int64_t joint, LikWork& work,
-                       IndividualPosterior* out) {
-  if (lists.ok) return outward_family(f, layout, lists, ped, model, poly, st, joint, work, out);
-  return repeel_family(f, layout, ped, model, poly, st, joint, work, out);
+                       IndividualPosterior* out, const TraitView* view) {
+  if (lists.ok)
+    return outward_family(f, layout, lists, ped, model, poly, st, joint, work, out, view);
+  return repeel_family(f, layout, ped, model, poly, st, joint, work, out, view);
 }
 
 // A family with loops: the mixture over the joint states; false when its
 // likelihood is 0.
 bool loop_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& lists,
                  const PedigreeTables& ped, const ModelQuantities& model, const PolyTables& poly,
-                 const States& st, LikWork& work, IndividualPosterior* out) {
+                 const States& st, LikWork& work, IndividualPosterior* out,
+                 const TraitView* view) {
   const FamilyLayout& fam = layout[f];
   std::vector<double> w;
   bool floor_hit = false;
-  loop_state_terms(f, layout, ped, model, poly, work, w, floor_hit);
+  loop_state_terms(f, layout, ped, model, poly, work, w, floor_hit, view);
   constexpr double inf = std::numeric_limits<double>::infinity();
   double high = -inf;
   for (double t : w)
@@ -351,7 +355,7 @@ bool loop_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& lis
   for (size_t joint = 0; joint < w.size(); ++joint) {
     if (w[joint] == 0.0) continue;
     if (!family_posteriors(f, layout, lists, ped, model, poly, st, static_cast<int64_t>(joint),
-                           work, given.data()))
+                           work, given.data(), view))
       return false;
     const double weight = w[joint] / total;
     for (int32_t d = 1; d <= fam.size; ++d) {
@@ -366,7 +370,7 @@ bool loop_family(int32_t f, const PedigreeLayout& layout, const FamilyLists& lis
 
 PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PedigreeLayout& layout,
                                    const PolyTables& poly, const ModelQuantities& model,
-                                   PosteriorMethod method) {
+                                   PosteriorMethod method, const TraitView* view) {
   PosteriorTable table;
   const int32_t nfam = layout.nfam();
   table.ind.assign(static_cast<size_t>(ped.PED_START[nfam + 1]) + 1, IndividualPosterior{});
@@ -381,9 +385,10 @@ PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PedigreeLayo
     if (method == PosteriorMethod::outward) lists = read_lists(f, layout, ped);
     if (!lists.ok && method == PosteriorMethod::outward) ++table.repeeled_families;
     if (layout[f].has_loops()) {
-      fine = loop_family(f, layout, lists, ped, model, poly, st, *work, out);
+      fine = loop_family(f, layout, lists, ped, model, poly, st, *work, out, view);
     } else {
-      fine = family_posteriors(f, layout, lists, ped, model, poly, st, NO_STATE, *work, out);
+      fine =
+          family_posteriors(f, layout, lists, ped, model, poly, st, NO_STATE, *work, out, view);
     }
     if (!fine) {
       ++table.impossible_families;

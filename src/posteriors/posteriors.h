@@ -56,10 +56,12 @@ struct PosteriorTable {
   int32_t impossible_families = 0;  // families of likelihood 0 (NaN entries)
 };
 
-// Every family of validated tables and their layout.
+// Every family of validated tables and their layout; with a view, given the
+// traits as the view analyses them (the penetrances of the likelihood).
 PosteriorTable genotype_posteriors(const PedigreeTables& ped, const PedigreeLayout& layout,
                                    const PolyTables& poly, const ModelQuantities& model,
-                                   PosteriorMethod method = PosteriorMethod::outward);
+                                   PosteriorMethod method = PosteriorMethod::outward,
+                                   const TraitView* view = nullptr);
 
 // Family and individual identifiers by global number, from the text of the
 // idmap.dat that ped2iway writes ("# ..." comment lines, then "NUMBER FAMILY

@@ -84,6 +84,27 @@ TEST(Figures, MixtureAndOtherPlots) {
   EXPECT_NEAR(expd, want_spike, 1e-15);
   EXPECT_NEAR(curve_area, 1.0 - want_spike, 1e-3);
 
+  // On the trait's own scale under a transformation and covariate shifts:
+  // still a density of y of the same area.
+  pedseg::MixtureScale scale;
+  scale.transformed = true;
+  scale.lambda1 = 0.5;
+  scale.lambda2 = 7.0;
+  scale.geo = 7.0;
+  scale.shifts = {8.2, 9.2};
+  const pedseg::MixturePlot original = pedseg::mixture_plot(*ped, poly, q, "scale", &scale);
+  double area = 0.0, mean = 0.0;
+  prev_x = prev_d = 0.0;
+  for (const Row& row : read_tsv(original.tsv))
+    if (row.series == "total") {
+      if (prev_x != 0) area += 0.5 * (row.lo - prev_x) * (row.value + prev_d);
+      if (prev_x != 0) mean += 0.5 * (row.lo - prev_x) * (row.value + prev_d) * row.lo;
+      prev_x = row.lo;
+      prev_d = row.value;
+    }
+  EXPECT_NEAR(area, 1.0 - want_spike, 1e-3);
+  EXPECT_GT(mean / area, 0.0);  // the mass moved with the shifts, through the transformation
+
   pedseg::ProfileResult r;
   r.value = {0.1, 0.2, 0.3};
   r.lnl = {-12.0, -10.0, -11.0};

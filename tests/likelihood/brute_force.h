@@ -34,6 +34,11 @@ struct Model {
   double tmajor[4][4][4] = {};  // [child][first parent][second parent]
   double tpoly[8][8][8] = {};   // [child][first parent][second parent]
   double prior[8] = {};         // class prior, 1..7
+  // The Box-Cox transformation of the measured values outside the spike:
+  // the density is that of z = ((y + lambda2)^lambda1 - 1) /
+  // (lambda1 geo^(lambda1 - 1)) (geo ln(y + lambda2) at 0) times dz/dy.
+  bool transformed = false;
+  double lambda1 = 1.0, lambda2 = 0.0, geo = 1.0;
 };
 
 inline double choose(int n, int k) {
@@ -191,14 +196,25 @@ inline void symmetrise(Model& m) {
 // below), the spike probability above 998, otherwise the normal density
 // (with 2 pi held as the single-precision 6.283184) times the probability of
 // not being in the spike.
-inline double penetrance(const Model& m, float trait, int g, int k) {
-  const double y = trait;
+// `shift` (the covariates' term) is added to the mean; under a
+// transformation the value is transformed and the density multiplied by the
+// derivative of the transformation.
+inline double penetrance(const Model& m, float trait, int g, int k, double shift = 0.0) {
+  double y = trait;
   if (y <= -998.0) return 1.0;
   if (y > 998.0) return m.spike[g];
-  const double mu = m.mean[g] + m.poly_effect * (k - 4);
+  double slope = 1.0;
+  if (m.transformed) {
+    const double u = y + m.lambda2;
+    y = m.lambda1 == 0.0 ? m.geo * std::log(u)
+                         : (std::pow(u, m.lambda1) - 1.0) / (m.lambda1 * std::pow(m.geo, m.lambda1 - 1.0));
+    slope = std::pow(u / m.geo, m.lambda1 - 1.0);
+  }
+  const double mu = m.mean[g] + m.poly_effect * (k - 4) + shift;
   const double z = y - mu;
   const double two_pi = static_cast<double>(6.283184f);
-  return (1.0 - m.spike[g]) * std::exp(-0.5 * z * z / m.res_var) / std::sqrt(two_pi * m.res_var);
+  return (1.0 - m.spike[g]) * std::exp(-0.5 * z * z / m.res_var) / std::sqrt(two_pi * m.res_var) *
+         slope;
 }
 
 // ---------------------------------------------------------------------------
@@ -210,6 +226,7 @@ struct Person {
   int first = 0;
   int second = 0;
   float trait = -999.0f;
+  double shift = 0.0;  // added to the person's class means
 };
 
 struct Family {
@@ -253,7 +270,8 @@ inline Enumeration prepare_enumeration(const Family& fam, const Model& m) {
   for (int p = 1; p <= n; ++p)
     for (int g = 1; g <= 3; ++g)
       for (int k = 1; k <= 7; ++k)
-        e.w[p][(g - 1) * 7 + (k - 1)] = penetrance(m, fam.people[p - 1].trait, g, k);
+        e.w[p][(g - 1) * 7 + (k - 1)] =
+            penetrance(m, fam.people[p - 1].trait, g, k, fam.people[p - 1].shift);
   e.trans.assign(21 * 21 * 21, 0.0);
   for (int g = 1; g <= 3; ++g)
     for (int k = 1; k <= 7; ++k) {

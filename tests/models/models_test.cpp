@@ -456,6 +456,9 @@ TEST(ModelsProgram, UsageErrorsExitTwo) {
       {"--profile", "tau4"},
       {"--profile", "tau1"},  // not free in the mixed model: named with the free ones
       {"--models", "general", "--posteriors", "major", "--profile", "polygenic_effect"},
+      {"--profile", "beta_age"},  // the example has no covariates.dat
+      {"--shift", "1"},           // without --transform
+      {"--transform", "log", "--bootstrap", "5"},  // the bootstrap simulates no transformation
   };
   for (const auto& args : cases) {
     const ProgramRun r = run_program(args);
