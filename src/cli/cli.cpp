@@ -123,6 +123,15 @@ std::optional<int> Command::parse(const std::vector<std::string>& args, std::str
   return program_.usage_status;
 }
 
+std::optional<int> Command::parse(const std::vector<std::string>& args, std::string& out,
+                                  std::string& err, const std::function<std::string()>& check) {
+  if (std::optional<int> status = parse(args, out, err)) return status;
+  const std::string problem = check();
+  if (problem.empty()) return std::nullopt;
+  err = usage_line(problem);
+  return program_.usage_status;
+}
+
 std::string Command::usage_line(const std::string& what) const {
   return std::string(program_.name) + ": " + what + "; see " + program_.name + " --help\n";
 }

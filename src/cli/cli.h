@@ -34,6 +34,10 @@ class Command {
   // version in `out`, or the usage status with one line in `err`.
   std::optional<int> parse(const std::vector<std::string>& args, std::string& out,
                            std::string& err);
+  // The same, then `check` (the options' consistency: "" or the problem,
+  // which becomes the usage line) when the program would go on.
+  std::optional<int> parse(const std::vector<std::string>& args, std::string& out,
+                           std::string& err, const std::function<std::string()>& check);
 
   // "<program>: <what>; see <program> --help\n"
   std::string usage_line(const std::string& what) const;

@@ -26,12 +26,6 @@ double analysed_value(const TraitData& d, size_t i, double l1) {
   return d.transform == Transform::None ? d.y[i] : box_cox(d.y[i] + d.shift, l1, d.geo_mean);
 }
 
-std::string real17(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  return buf;
-}
-
 }  // namespace
 
 TraitAnalysis make_analysis(const SampleTables& sample, const AnalysisOptions& options) {

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "textio/textio.h"
+
 namespace pedseg {
 
 tools::SimParams sim_params(const ParamVector& point) {
@@ -86,12 +88,6 @@ std::vector<BootstrapTest> bootstrap_tests(const ModelsRun& run, const SampleTab
 }
 
 namespace {
-
-std::string real17(double v) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  return buf;
-}
 
 }  // namespace
 

@@ -6,16 +6,11 @@
 
 #include "models/models.h"
 #include "profile/profile.h"
+#include "textio/textio.h"
 
 namespace pedseg {
 
 namespace {
-
-std::string real17(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  return buf;
-}
 
 std::string fixed(double v, int decimals) {
   char buf[64];

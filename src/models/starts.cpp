@@ -197,6 +197,20 @@ bool same_start(const ParamVector& a, const ParamVector& b) {
   return a.value == b.value && a.est == b.est && a.link == b.link && a.step == b.step;
 }
 
+namespace {
+
+// Sorts the values and sets their mean and variance.
+TraitSummary summarised(TraitSummary t) {
+  std::sort(t.values.begin(), t.values.end());
+  for (float y : t.values) t.mean += static_cast<double>(y);
+  if (!t.values.empty()) t.mean /= static_cast<double>(t.values.size());
+  for (float y : t.values) t.variance += (static_cast<double>(y) - t.mean) * (static_cast<double>(y) - t.mean);
+  if (!t.values.empty()) t.variance /= static_cast<double>(t.values.size());
+  return t;
+}
+
+}  // namespace
+
 TraitSummary trait_summary(const SampleTables& s) {
   TraitSummary t;
   const PedigreeTables& ped = *s.ped;
@@ -210,24 +224,14 @@ TraitSummary trait_summary(const SampleTables& s) {
         t.values.push_back(y);
       }
     }
-  std::sort(t.values.begin(), t.values.end());
-  for (float y : t.values) t.mean += static_cast<double>(y);
-  if (!t.values.empty()) t.mean /= static_cast<double>(t.values.size());
-  for (float y : t.values) t.variance += (static_cast<double>(y) - t.mean) * (static_cast<double>(y) - t.mean);
-  if (!t.values.empty()) t.variance /= static_cast<double>(t.values.size());
-  return t;
+  return summarised(t);
 }
 
 TraitSummary trait_summary(const std::vector<double>& values, int32_t spike) {
   TraitSummary t;
   t.spike = spike;
   for (double v : values) t.values.push_back(static_cast<float>(v));
-  std::sort(t.values.begin(), t.values.end());
-  for (float y : t.values) t.mean += static_cast<double>(y);
-  if (!t.values.empty()) t.mean /= static_cast<double>(t.values.size());
-  for (float y : t.values) t.variance += (static_cast<double>(y) - t.mean) * (static_cast<double>(y) - t.mean);
-  if (!t.values.empty()) t.variance /= static_cast<double>(t.values.size());
-  return t;
+  return summarised(t);
 }
 
 std::vector<Start> structured_starts(ModelKind kind, const ParamVector& base,

@@ -187,14 +187,8 @@ int power_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
   cli::Command command(POWER);
   declare_options(command.app(), s);
   std::string out_text, err_text;
-  std::optional<int> status = command.parse(args, out_text, err_text);
-  if (!status) {
-    const std::string problem = check_options(s);
-    if (!problem.empty()) {
-      status = POWER.usage_status;
-      err_text = command.usage_line(problem);
-    }
-  }
+  const std::optional<int> status =
+      command.parse(args, out_text, err_text, [&] { return check_options(s); });
   if (status) return cli::finish(POWER, *status, out_text, err_text, out, err);
 
   std::string truth_problem;  // known once the sample and the truth are read

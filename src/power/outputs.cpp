@@ -8,16 +8,11 @@
 #include "cli/cli.h"
 #include "plot/svg.h"
 #include "power/power.h"
+#include "textio/textio.h"
 
 namespace pedseg::power {
 
 namespace {
-
-std::string real17(double v) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  return buf;
-}
 
 // The values of a column, in replicate order, where the row has one.
 std::vector<double> values(const Table& t, const std::string& name) {

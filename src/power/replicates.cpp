@@ -12,16 +12,11 @@
 
 #include "cli/cli.h"
 #include "power/power.h"
+#include "textio/textio.h"
 
 namespace pedseg::power {
 
 namespace {
-
-std::string real17(double v) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  return buf;
-}
 
 std::string short_text(double v) {
   char buf[40];

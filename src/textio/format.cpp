@@ -283,6 +283,12 @@ std::string shortest_text(double value) {
   return buf;
 }
 
+std::string real17(double value) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.17g", value);
+  return buf;
+}
+
 std::string shortest_text(float value) {
   char buf[40];
   for (int digits = 6; digits <= 9; ++digits) {

@@ -192,6 +192,8 @@ std::string free_line(std::initializer_list<FmtItem> items);
 // The shortest %g text (at least 6 significant digits) that reads back as
 // the same value: for messages and tables meant for people.
 std::string shortest_text(double value);
+// %.17g: every double written so that it reads back exactly (the TSV files).
+std::string real17(double value);
 std::string shortest_text(float value);
 void write_free(OutputFile& out, std::initializer_list<FmtItem> items);
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "models/cli.h"
+#include "support/scratch_dir.h"
 #include "tools/ped2iway.h"
 #include "tools/pedsim.h"
 
@@ -21,19 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Scratch {
-  fs::path dir, here = fs::current_path();
-  explicit Scratch(const std::string& name) {
-    dir = fs::temp_directory_path() / ("pedseg_analysis_test_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    fs::current_path(dir);
-  }
-  ~Scratch() {
-    fs::current_path(here);
-    fs::remove_all(dir);
-  }
-};
+using Scratch = testsupport::ScratchDir;
 
 struct ProgramRun {
   int status = 0;

@@ -21,6 +21,7 @@
 #include "models/models.h"
 #include "models/starts.h"
 #include "plot/xml_check.h"
+#include "support/scratch_dir.h"
 #include "tools/ped2iway.h"
 #include "tools/pedsim.h"
 
@@ -31,20 +32,7 @@ namespace fs = std::filesystem;
 
 const fs::path EXAMPLES = fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
 
-// A scratch folder that is the current folder while the object lives.
-struct ScratchDir {
-  fs::path dir, here = fs::current_path();
-  explicit ScratchDir(const std::string& name) {
-    dir = fs::temp_directory_path() / ("pedseg_models_test_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    fs::current_path(dir);
-  }
-  ~ScratchDir() {
-    fs::current_path(here);
-    fs::remove_all(dir);
-  }
-};
+using ScratchDir = testsupport::ScratchDir;
 
 void copy_example() {
   for (const char* f : {"par.inp", "iway.dat", "trait.dat"}) fs::copy_file(EXAMPLES / f, f);
