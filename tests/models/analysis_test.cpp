@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "models/cli.h"
+#include "support/program_run.h"
 #include "support/scratch_dir.h"
 #include "tools/ped2iway.h"
 #include "tools/pedsim.h"
@@ -24,25 +25,13 @@ namespace fs = std::filesystem;
 
 using Scratch = testsupport::ScratchDir;
 
-struct ProgramRun {
-  int status = 0;
-  std::string out, err;
-};
+using testsupport::ProgramRun;
 
 ProgramRun models(std::vector<std::string> args) {
   for (const char* a : {"--models", "polygenic,mixed", "--starts", "1", "--no-se", "--no-figures",
                         "--threads", "2", "--quiet"})
     args.push_back(a);
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
-  ProgramRun r;
-  r.status = models_main(args, out, err);
-  for (auto [f, text] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
-    std::rewind(f);
-    for (int c; (c = std::fgetc(f)) != EOF;) text->push_back(static_cast<char>(c));
-    std::fclose(f);
-  }
-  return r;
+  return testsupport::run_captured([&](FILE* out, FILE* err) { return models_main(args, out, err); });
 }
 
 // The field `column` of the row of models.tsv or estimates.tsv whose fields

@@ -21,6 +21,7 @@
 #include "models/models.h"
 #include "models/starts.h"
 #include "plot/xml_check.h"
+#include "support/program_run.h"
 #include "support/scratch_dir.h"
 #include "tools/ped2iway.h"
 #include "tools/pedsim.h"
@@ -392,23 +393,10 @@ TEST(Models, ProfileAboveTheMaximumRefits) {
   EXPECT_GT(fit.run.intervals[0].high.value, m.estimate.value[SLOT_Q]);
 }
 
-// The program's text on its two streams and its exit status.
-struct ProgramRun {
-  int status = 0;
-  std::string out, err;
-};
+using testsupport::ProgramRun;
 
 ProgramRun run_program(const std::vector<std::string>& args) {
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
-  ProgramRun r;
-  r.status = models_main(args, out, err);
-  for (auto [f, text] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
-    std::rewind(f);
-    for (int c; (c = std::fgetc(f)) != EOF;) text->push_back(static_cast<char>(c));
-    std::fclose(f);
-  }
-  return r;
+  return testsupport::run_captured([&](FILE* out, FILE* err) { return models_main(args, out, err); });
 }
 
 std::string file_text(const std::string& name) {
