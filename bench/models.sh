@@ -5,6 +5,7 @@
 #
 #   bench/models.sh [BUILD_DIR]
 #   bench/models.sh --covariates [BUILD_DIR]
+#   bench/models.sh --probands [BUILD_DIR]
 #
 # Prints both wall times and their ratio (the target is at most 40), and for
 # each model the starts carried to a maximum and the evaluations of ln L.
@@ -13,9 +14,14 @@
 # and an age slope of 0.05 per year, written to covariates.dat), and the
 # table is timed with both (every person's penetrance is then its own) and
 # with --covariates none; the target is a ratio of at most 2.
+#
+# --probands: the founders' first child of each family is its proband
+# (proband.dat), and the table conditioned on the probands' values is timed
+# against --ascertainment none; the target is a ratio of at most 1.5.
 set -euo pipefail
-covariates=0
+covariates=0 probands=0
 if [ "${1:-}" = --covariates ]; then covariates=1; shift; fi
+if [ "${1:-}" = --probands ]; then probands=1; shift; fi
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build-bench}
 mkdir -p "$build" && build=$(cd "$build" && pwd)  # the samples are made in other folders
@@ -46,6 +52,23 @@ if [ $covariates = 1 ]; then
   echo
   grep -E '^pedseg-models: [a-z]+: [0-9]+ starts' with/progress | sed 's/^pedseg-models: /  /'
   printf '\nwithout covariates %.2f s, with two %.2f s, ratio %.2f (target <= 2)\n' \
+    "$tn" "$tc" "$(echo "$tc / $tn" | bc -l)"
+  exit 0
+fi
+
+if [ $probands = 1 ]; then
+  "$build/tools/pedsim" --families 600 --generations 3 --children 3-6 --marry 0.9 --remarry 0.05 \
+    --spouses --seed 7 --probands --out ped.txt >/dev/null
+  "$build/tools/ped2iway" ped.txt --proband proband --par-template >/dev/null
+  mkdir with without
+  cp par.inp iway.dat trait.dat proband.dat with/
+  cp par.inp iway.dat trait.dat proband.dat without/
+  tn=$(timed without "$build/pedseg-models" --ascertainment none)
+  tc=$(timed with "$build/pedseg-models")
+  cat with/console
+  echo
+  grep -E '^pedseg-models: [a-z]+: [0-9]+ starts' with/progress | sed 's/^pedseg-models: /  /'
+  printf '\nnot conditioned %.2f s, conditioned on the probands %.2f s, ratio %.2f (target <= 1.5)\n' \
     "$tn" "$tc" "$(echo "$tc / $tn" | bc -l)"
   exit 0
 fi

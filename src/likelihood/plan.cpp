@@ -156,18 +156,26 @@ Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given, const Tr
   std::stable_sort(p.order.begin(), p.order.end(),
                    [&p](int32_t a, int32_t b) { return p.fams[a].cost > p.fams[b].cost; });
 
-  // The penetrance depends on the individual only through the trait value,
-  // so equal values (bitwise) share one computation; under a view with
-  // covariates every individual has its own (its position breaks the ties).
+  // The penetrance depends on the individual only through the trait value
+  // and its use, so equal values (bitwise) of one use share one computation;
+  // under a view with covariates every individual has its own (its position
+  // breaks the ties).
   const bool by_value = view == nullptr || view->by_value;
-  std::vector<std::pair<uint32_t, int32_t>> values;  // (bits or position, global number)
+  std::vector<std::pair<uint64_t, int32_t>> values;  // (use and bits, or position; global number)
   for (int32_t f : p.order) {
     const SetUp* setup = p.setup_of(f);
     for (int32_t d = 1; d <= layout[f].size; ++d) {
       if (setup[d - 1] == SET_PRIOR) continue;
-      uint32_t b = static_cast<uint32_t>(values.size());
-      if (by_value) std::memcpy(&b, &ped.TRAIT[layout[f].start + d], sizeof b);
-      values.push_back({b, layout[f].start + d});
+      const int32_t i = layout[f].start + d;
+      uint64_t key = values.size();
+      if (by_value) {
+        uint32_t b = 0;
+        std::memcpy(&b, &ped.TRAIT[i], sizeof b);
+        const uint64_t use =
+            view != nullptr ? static_cast<uint64_t>(view->use[static_cast<size_t>(i)]) : 0;
+        key = (use << 32) | b;
+      }
+      values.push_back({key, i});
     }
   }
   std::sort(values.begin(), values.end());

@@ -10,6 +10,7 @@
 #include "cli/cli.h"
 #include "models/bootstrap.h"
 #include "models/analysis.h"
+#include "models/ascertainment.h"
 #include "models/extras.h"
 #include "models/models.h"
 
@@ -35,6 +36,7 @@ struct Settings {
   ModelsOptions models;
   ExtrasOptions extras;
   AnalysisOptions analysis;
+  AscertainmentOptions ascertainment;
   std::vector<std::string> profile_names;  // --profile, in the order given
   int32_t threads = 0;
   int32_t max_breakers = MAX_BREAKERS;
@@ -137,6 +139,32 @@ void declare_options(CLI::App& app, Settings& s) {
   cli::add_value(app, "--shift", "VALUE",
                  "lambda2 of the transformation, added to every value before it (default 0)",
                  cli::real_in(s.analysis.shift, -1.0E30, 1.0E30, "a number"));
+  cli::add_value(app, "--ascertainment", "KIND",
+                 "actual (condition each family on its probands' trait values; the default "
+                 "when the folder has proband.dat), threshold (on their values being at least "
+                 "T, see --threshold) or none",
+                 [&s](const std::string& kind) {
+                   if (kind == "actual") {
+                     s.ascertainment.kind = Ascertainment::Actual;
+                   } else if (kind == "threshold") {
+                     s.ascertainment.kind = Ascertainment::Threshold;
+                   } else if (kind == "none") {
+                     s.ascertainment.kind = Ascertainment::None;
+                   } else {
+                     return "'" + kind + "' is not actual, threshold or none";
+                   }
+                   return std::string();
+                 });
+  cli::add_value(app, "--threshold", "T",
+                 "T of --ascertainment threshold, on the trait's scale as read (default: the "
+                 "smallest proband value)",
+                 [&s](const std::string& text) {
+                   double v = 0.0;
+                   const std::string problem =
+                       cli::real_in(v, -1.0E30, 1.0E30, "a number")(text);
+                   if (problem.empty()) s.ascertainment.threshold = v;
+                   return problem;
+                 });
   app.add_flag_callback("--no-figures", [&s] { s.extras.figures = false; },
                         "no SVG files and no mixture.tsv");
   cli::add_value(app, "--threads", "N",
@@ -173,6 +201,8 @@ std::string check_options(Settings& s) {
   if (!std::filesystem::is_directory(s.dir, ec)) return "'" + s.dir + "' is not a folder";
   if (s.analysis.shift != 0.0 && s.analysis.transform == Transform::None)
     return "--shift needs --transform";
+  if (s.ascertainment.threshold && s.ascertainment.kind != Ascertainment::Threshold)
+    return "--threshold needs --ascertainment threshold";
   std::vector<ModelKind>& chosen = s.models.models;
   const ModelKind focus = focus_model(s.extras);
   if ((s.extras.posteriors || !s.profile_names.empty()) &&
@@ -184,6 +214,7 @@ std::string check_options(Settings& s) {
 struct Input {
   std::unique_ptr<SampleTables> sample = std::make_unique<SampleTables>();
   TraitAnalysis analysis;
+  Conditioning conditioning;
   std::vector<IdPair> ids;  // of idmap.dat (written by ped2iway), for the posteriors
 };
 
@@ -195,8 +226,10 @@ Input load(const Settings& s, FILE* err) {
   SampleHooks hooks;
   hooks.max_breakers = s.max_breakers;
   hooks.read_covariates = true;
+  hooks.read_proband = s.ascertainment.kind != Ascertainment::None;
   load_sample(*in.sample, s.dir, diagnostics, PROGRAM, hooks);
   in.analysis = make_analysis(*in.sample, s.analysis);
+  in.conditioning = make_conditioning(*in.sample, in.analysis, s.ascertainment);
   const std::string idmap = path_in(s.dir, "idmap.dat");
   std::error_code ec;
   if (!s.extras.posteriors || (!std::filesystem::exists(idmap, ec) && !ec)) return in;
@@ -218,6 +251,8 @@ std::string resolve_profiles(Settings& s, const Input& in) {
   if (s.bootstrap > 0 && in.analysis.active())
     return "--bootstrap simulates neither covariate effects nor a transformation: use it with "
            "--covariates none and without --transform";
+  if (s.bootstrap > 0 && in.conditioning.active())
+    return "--bootstrap simulates no ascertainment: use it with --ascertainment none";
   const ParamVector user = analysis_params(in.sample->par, in.analysis);
   std::vector<int>& entries = s.extras.profiles;
   entries.clear();
@@ -254,7 +289,7 @@ struct Fits {
 
 // The models, the profiles, and what the extras compute at the estimates.
 Fits fit(const Settings& s, const Input& in, FILE* err) {
-  Fitter fitter(*in.sample, s.threads, in.analysis);
+  Fitter fitter(*in.sample, s.threads, in.analysis, in.conditioning);
   const ProgressLine warn = warn_on(err);
   if (in.analysis.names.empty() ||
       std::find(in.analysis.names.begin(), in.analysis.names.end(), "sex") ==
@@ -298,10 +333,13 @@ void write_results(const Settings& s, const Input& in, const Fits& f, FILE* out)
                  "missing (incomplete covariates)\n\n",
                  sample.ped->NFAM, sample.NMEAS, sample.NSPIKE, in.analysis.data.incomplete);
   }
+  if (in.conditioning.active())
+    std::fprintf(out, "Ascertainment: %s\n\n", conditioning_text(in.conditioning).c_str());
   std::fputs(console_table(f.run, focus_model(s.extras)).c_str(), out);
   if (s.bootstrap > 0) std::fputs(bootstrap_lines(f.run, f.bootstrap).c_str(), out);
   std::fputs(f.analysis_text.c_str(), out);
-  const std::string table = models_tsv(f.run);
+  std::string table = models_tsv(f.run);
+  if (in.conditioning.active()) table = with_conditioning_columns(table, in.conditioning);
   write_file(s.dir, "models.tsv", s.bootstrap > 0 ? with_bootstrap_columns(table, f.bootstrap) : table);
   write_file(s.dir, "estimates.tsv", estimates_tsv(f.run));
   for (const auto& [name, text] : f.extra_files) write_file(s.dir, name, text);

@@ -1,11 +1,13 @@
 #include "models/fit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <vector>
 
 #include "likelihood/engine.h"
 #include "models/analysis.h"
+#include "models/ascertainment.h"
 #include "params/codes.h"
 #include "search/search.h"
 
@@ -27,6 +29,20 @@ Fitter::Fitter(SampleTables& sample, int32_t threads, const TraitAnalysis& analy
                                                threads);
 }
 
+Fitter::Fitter(SampleTables& sample, int32_t threads, const TraitAnalysis& analysis,
+               const Conditioning& conditioning)
+    : Fitter(sample, threads, analysis) {
+  if (!conditioning.active()) return;
+  conditioning_ = &conditioning;
+  if (analysis_ != nullptr) {
+    set_view(conditioning.data, view_params_.data(), view_params_.back(), denominator_view_);
+  } else {
+    set_view(conditioning.data, nullptr, 0.0, denominator_view_);
+  }
+  denominator_ = std::make_unique<LikelihoodEngine>(*sample.ped, sample.layout, sample.poly,
+                                                    denominator_view_, threads);
+}
+
 Fitter::~Fitter() = default;
 
 ParamVector Fitter::user_params() const {
@@ -45,6 +61,7 @@ void Fitter::set_view_at(const ParamVector& point) {
   if (p == view_params_ && view_.stamp != 0) return;
   view_params_ = p;
   set_view(a.data, p.data(), p.back(), view_);
+  if (conditioning_ != nullptr) set_view(conditioning_->data, p.data(), p.back(), denominator_view_);
 }
 
 const TraitView* Fitter::view_at(const ParamVector& point) {
@@ -55,7 +72,18 @@ const TraitView* Fitter::view_at(const ParamVector& point) {
 
 double Fitter::families(const ModelQuantities& model) {
   ++evaluations_;
-  return engine_->families_loglik(model);
+  const double LL = engine_->families_loglik(model);
+  if (denominator_ == nullptr || impossible_lh(LL)) return LL;
+  if (impossible_lh(denominator_->families_loglik(model))) return LH_SENTINEL;
+  // Family by family, numerator minus denominator (0 for a family whose
+  // only analysed member is its proband, under actual values); then the
+  // Jacobian of the values outside the probands'.
+  double sum = 0.0;
+  for (int32_t f = 1; f <= sample_.ped->PED_START[0]; ++f)
+    sum = sum + (engine_->family_term(f) - denominator_->family_term(f));
+  if (analysis_ != nullptr) sum = sum + view_.log_jacobian;
+  sum = sum - denominator_view_.log_jacobian;
+  return std::isfinite(sum) ? sum : LH_SENTINEL;
 }
 
 // The one place where a point becomes the model: the slots through the

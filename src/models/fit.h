@@ -21,6 +21,7 @@ namespace pedseg {
 
 class LikelihoodEngine;
 struct TraitAnalysis;
+struct Conditioning;
 
 // How the transmission table follows the parameters: as the mapping builds
 // it (Mendelian unless a tau is free), rebuilt at every evaluation from the
@@ -51,6 +52,11 @@ class Fitter {
   // models/analysis.h), which must outlive the fitter: points carry its
   // entries after the slots.
   Fitter(SampleTables& sample, int32_t threads, const TraitAnalysis& analysis);
+  // The same conditioned on the probands (models/ascertainment.h; it must
+  // outlive the fitter too): ln LH adds, family by family, minus the
+  // denominator's term, evaluated by a second engine at the same point.
+  Fitter(SampleTables& sample, int32_t threads, const TraitAnalysis& analysis,
+         const Conditioning& conditioning);
   ~Fitter();
   Fitter(const Fitter&) = delete;
   Fitter& operator=(const Fitter&) = delete;
@@ -93,6 +99,9 @@ class Fitter {
   TraitView view_;  // of the analysis, at the last point set
   std::vector<double> view_params_;  // the betas and lambda1 of view_
   std::unique_ptr<LikelihoodEngine> engine_;
+  const Conditioning* conditioning_ = nullptr;
+  TraitView denominator_view_;  // the probands only, at the point of view_
+  std::unique_ptr<LikelihoodEngine> denominator_;
   int64_t evaluations_ = 0;
 };
 

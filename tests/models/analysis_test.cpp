@@ -120,5 +120,30 @@ TEST(ModelsAnalysis, LogNormalTraitIsNotAMajorGene) {
   EXPECT_NE(r.err.find("smallest value"), std::string::npos) << r.err;
 }
 
+// With proband.dat the table is conditioned on the probands by default and
+// says so (header and two columns of models.tsv); --ascertainment none gives
+// the unconditioned table, and the bootstrap needs it.
+TEST(ModelsAnalysis, ProbandsConditionTheTableByDefault) {
+  Scratch scratch("probands");
+  simulate({"--probands", "--seed", "4"}, {"--proband", "proband"});
+  ProgramRun r = models({});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("conditioned on the trait values of 150 probands in 150 families; 0 "
+                       "families without"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(field("models.tsv", "mixed", 14), "actual");
+  EXPECT_EQ(field("models.tsv", "mixed", 15), "0");
+  const std::string conditioned = field("models.tsv", "mixed", 1);
+  r = models({"--ascertainment", "none"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("conditioned"), std::string::npos);
+  EXPECT_EQ(field("models.tsv", "mixed", 14), "");
+  EXPECT_LT(std::stod(field("models.tsv", "mixed", 1)), std::stod(conditioned));
+  r = models({"--bootstrap", "2"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--ascertainment none"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace pedseg
