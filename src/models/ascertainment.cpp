@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "models/analysis.h"
+#include "models/models.h"
 #include "params/codes.h"
 #include "textio/textio.h"
 
@@ -93,17 +94,8 @@ std::string with_conditioning_columns(const std::string& models_tsv, const Condi
     std::snprintf(buf, sizeof buf, "threshold %.17g", c.threshold);
   }
   const std::string extra = std::string(buf) + "\t" + std::to_string(c.unconditioned);
-  std::string out;
-  bool header = true;
-  for (size_t at = 0; at < models_tsv.size();) {
-    const size_t end = models_tsv.find('\n', at);
-    const std::string line = models_tsv.substr(at, end - at);
-    at = end == std::string::npos ? models_tsv.size() : end + 1;
-    out += line + (header ? std::string("\tascertainment\tunconditioned_families") : "\t" + extra);
-    header = false;
-    out += '\n';
-  }
-  return out;
+  return with_columns(models_tsv, "ascertainment\tunconditioned_families",
+                      [&](const std::string&) { return extra; });
 }
 
 }  // namespace pedseg

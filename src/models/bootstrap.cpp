@@ -87,34 +87,14 @@ std::vector<BootstrapTest> bootstrap_tests(const ModelsRun& run, const SampleTab
   return tests;
 }
 
-namespace {
-
-}  // namespace
-
 std::string with_bootstrap_columns(const std::string& models_tsv,
                                    const std::vector<BootstrapTest>& tests) {
-  std::string out;
-  bool header = true;
-  for (size_t at = 0; at < models_tsv.size();) {
-    const size_t end = models_tsv.find('\n', at);
-    const std::string line = models_tsv.substr(at, end - at);
-    at = end == std::string::npos ? models_tsv.size() : end + 1;
-    out += line;
-    if (header) {
-      out += "\tp_bootstrap\tbootstrap_n";
-      header = false;
-    } else {
-      const std::string model = line.substr(0, line.find('\t'));
-      const BootstrapTest* found = nullptr;
-      for (const BootstrapTest& t : tests)
-        if (model == model_name(t.kind)) found = &t;
-      out += '\t';
-      if (found != nullptr) out.append(real17(found->p)).append(1, '\t').append(std::to_string(found->n));
-      else out += '\t';
-    }
-    out += '\n';
-  }
-  return out;
+  return with_columns(models_tsv, "p_bootstrap\tbootstrap_n", [&](const std::string& line) {
+    const std::string model = line.substr(0, line.find('\t'));
+    for (const BootstrapTest& t : tests)
+      if (model == model_name(t.kind)) return real17(t.p) + "\t" + std::to_string(t.n);
+    return std::string("\t");
+  });
 }
 
 std::string bootstrap_lines(const ModelsRun& run, const std::vector<BootstrapTest>& tests) {

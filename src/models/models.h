@@ -191,6 +191,10 @@ void set_derived(ModelResult& result, const std::vector<int32_t>& entries,
 
 // The two files and the console table.
 std::string models_tsv(const ModelsRun& run);
+// `tsv` with two or more columns added: "\t" + `header` on its first line,
+// "\t" + cells(line) on every other line.
+std::string with_columns(const std::string& tsv, const std::string& header,
+                         const std::function<std::string(const std::string&)>& cells);
 std::string estimates_tsv(const ModelsRun& run);
 // The console: the table, its notes, the estimates of the `focus` model when
 // it was fitted, and the profile likelihood intervals.

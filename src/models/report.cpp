@@ -187,6 +187,20 @@ std::string second_note(const ModelResult& r) {
 
 std::string lh_text(double v) { return fixed(v, 6); }
 
+std::string with_columns(const std::string& tsv, const std::string& header,
+                         const std::function<std::string(const std::string&)>& cells) {
+  std::string out;
+  bool first = true;
+  for (size_t at = 0; at < tsv.size();) {
+    const size_t end = tsv.find('\n', at);
+    const std::string line = tsv.substr(at, end - at);
+    at = end == std::string::npos ? tsv.size() : end + 1;
+    out += line + "\t" + (first ? header : cells(line)) + "\n";
+    first = false;
+  }
+  return out;
+}
+
 std::string models_tsv(const ModelsRun& run) {
   std::string s;
   add_row(s, {"model", "lnL", "n_free", "AIC", "test_against", "df", "chisq", "p", "starts",
