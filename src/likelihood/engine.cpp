@@ -199,16 +199,16 @@ LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PolyTables& 
 
 LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
                                    const PolyTables& poly, const TraitView& view,
-                                   int32_t threads)
-    : LikelihoodEngine(ped, layout, poly, threads, &view) {}
+                                   int32_t threads, Peeling peeling)
+    : LikelihoodEngine(ped, layout, poly, threads, &view, peeling) {}
 
 LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
                                    const PolyTables& poly, int32_t threads)
-    : LikelihoodEngine(ped, layout, poly, threads, nullptr) {}
+    : LikelihoodEngine(ped, layout, poly, threads, nullptr, Peeling::Full) {}
 
 LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
                                    const PolyTables& poly, int32_t threads,
-                                   const TraitView* view)
+                                   const TraitView* view, Peeling peeling)
     : state_(std::make_unique<State>()) {
   const int32_t nfam = within_sizes(ped, poly).PED_START[0];
   if (layout.nfam() != nfam)
@@ -218,7 +218,7 @@ LikelihoodEngine::LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayo
   e.poly_tables = &poly;
   e.view = view;
   e.threads_requested = std::max(0, threads);
-  e.plan = build_plan(ped, layout, view);
+  e.plan = build_plan(ped, layout, view, peeling);
   build_poly(poly, e.poly);
   e.pen.assign(static_cast<size_t>(e.plan.max_global) + 1, Arr{});
   e.term.assign(static_cast<size_t>(nfam) + 2, 0.0);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "likelihood/likelihood.h"
+#include "likelihood/plan.h"
 
 namespace pedseg {
 
@@ -27,9 +28,11 @@ class LikelihoodEngine {
   // uses fix the set-up and the evaluated families once; its values (z,
   // shift, log_jacobian) are read at every evaluation, and a new stamp
   // recomputes every penetrance.  The result is the plain FAMILIES_LOGLIK's
-  // under the same view, bit for bit.
+  // under the same view, bit for bit; with Peeling::SumOutUnmeasured
+  // (likelihood/plan.h) the same up to rounding.
   LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
-                   const PolyTables& poly, const TraitView& view, int32_t threads = 0);
+                   const PolyTables& poly, const TraitView& view, int32_t threads = 0,
+                   Peeling peeling = Peeling::Full);
   // The same on the layout of the tables alone (no loops).
   LikelihoodEngine(const PedigreeTables& ped, const PolyTables& poly, int32_t threads = 0);
   ~LikelihoodEngine();  // joins its threads
@@ -61,7 +64,8 @@ class LikelihoodEngine {
 
  private:
   LikelihoodEngine(const PedigreeTables& ped, const PedigreeLayout& layout,
-                   const PolyTables& poly, int32_t threads, const TraitView* view);
+                   const PolyTables& poly, int32_t threads, const TraitView* view,
+                   Peeling peeling);
   std::unique_ptr<State> state_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "params/codes.h"
 
@@ -45,6 +46,47 @@ bool plan_family(const PedigreeTables& ped, const FamilyLayout& fam, Plan& p, Fa
   fp.ops_end = static_cast<int32_t>(p.ops.size());
   fp.cost += static_cast<double>(fam.size) * 0.1;
   return true;
+}
+
+// Peeling::SumOutUnmeasured on family f's ops, in place (the last in
+// p.ops): a member informs when it is analysed or an op kept so far peeled
+// something that informs into it.  Children who do not inform leave their
+// lists; a parent op with nothing that informs beyond its target is dropped
+// (never a closing one); a child op left without siblings becomes a single
+// child's.
+void sum_out_unmeasured(const FamilyLayout& fam, const TraitView& view, FamPlan& fp, Plan& p) {
+  std::vector<uint8_t> informs(static_cast<size_t>(fam.size) + 1, 0);
+  for (int32_t d = 1; d <= fam.size; ++d)
+    informs[d] = view.use[static_cast<size_t>(fam.start + d)] != TraitUse::Missing;
+  if (fp.ops_end == fp.ops_begin) return;
+  const std::vector<NucOp> ops(p.ops.begin() + fp.ops_begin, p.ops.end());
+  const int32_t kids0 = ops.front().kids_begin;
+  const std::vector<int32_t> kids(p.kids.begin() + kids0, p.kids.end());
+  p.ops.resize(static_cast<size_t>(fp.ops_begin));
+  p.kids.resize(static_cast<size_t>(kids0));
+  fp.cost = static_cast<double>(fam.size) * 0.1;
+  for (NucOp op : ops) {
+    bool beyond = op.kind == Case::Parent ? informs[op.other] != 0
+                                          : informs[op.F] != 0 || informs[op.M] != 0;
+    const int32_t begin = static_cast<int32_t>(p.kids.size());
+    for (int32_t e = op.kids_begin; e < op.kids_end; ++e) {
+      const int32_t x = kids[static_cast<size_t>(e - kids0)];
+      if (informs[x] == 0) continue;
+      p.kids.push_back(x);
+      beyond = true;
+    }
+    if (op.kind == Case::Parent && !op.closing && !beyond) {
+      p.kids.resize(static_cast<size_t>(begin));
+      continue;
+    }
+    op.kids_begin = begin;
+    op.kids_end = static_cast<int32_t>(p.kids.size());
+    if (op.kind == Case::ChildWithSiblings && op.kids_end == begin) op.kind = Case::SingleChild;
+    informs[op.target] = informs[op.target] != 0 || beyond;
+    fp.cost += 1.0 + static_cast<double>(op.kids_end - op.kids_begin);
+    p.ops.push_back(op);
+  }
+  fp.ops_end = static_cast<int32_t>(p.ops.size());
 }
 
 // The loop plan of family f, whose ops are in place; false when a
@@ -98,7 +140,10 @@ bool plan_loops(const FamilyLayout& fam, const FamPlan& fp, Plan& p, LoopPlan& l
 
 Plan build_plan(const PedigreeTables& ped) { return build_plan(ped, build_layout(ped)); }
 
-Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given, const TraitView* view) {
+Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given, const TraitView* view,
+                Peeling peeling) {
+  if (peeling == Peeling::SumOutUnmeasured && view == nullptr)
+    throw std::invalid_argument("build_plan: summing out the unmeasured needs a view");
   Plan p;
   p.layout = given;
   const int32_t nfam = p.layout.nfam();
@@ -141,6 +186,8 @@ Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given, const Tr
       p.irregular.push_back(f);
       continue;
     }
+    if (peeling == Peeling::SumOutUnmeasured && !fam.has_loops())
+      sum_out_unmeasured(fam, *view, fp, p);
     if (fam.has_loops()) {
       fp.loop = static_cast<int32_t>(p.loops.size());
       fp.cost *= static_cast<double>(lp.states);
@@ -167,8 +214,11 @@ Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& given, const Tr
     for (int32_t d = 1; d <= layout[f].size; ++d) {
       if (setup[d - 1] == SET_PRIOR) continue;
       const int32_t i = layout[f].start + d;
-      uint64_t key = values.size();
-      if (by_value) {
+      const bool unmeasured = view != nullptr && view->use[static_cast<size_t>(i)] == TraitUse::Missing;
+      uint64_t key = (uint64_t{1} << 40) + values.size();
+      if (unmeasured) {
+        key = 0;  // penetrance 1 whatever the value and shift
+      } else if (by_value) {
         uint32_t b = 0;
         std::memcpy(&b, &ped.TRAIT[i], sizeof b);
         const uint64_t use =

@@ -79,13 +79,26 @@ struct Plan {
   const SetUp* setup_of(int32_t f) const { return setup.data() + layout[f].roles_begin; }
 };
 
+// How a family is peeled: every nuclear family and member as listed (the
+// plain code's operations, bit for bit), or with what leads to no analysed
+// trait summed out in closed form.  A child who is unmeasured and has no
+// analysed descendant peeled into it adds a factor of exactly 1 (its
+// transmissions sum to 1 over its states), so it leaves its sibship; a
+// nuclear family peeled onto a parent with nothing analysed beyond it adds
+// the factor 1 too, so it is left out.  The result is the same ln L up to
+// rounding; it pays when few members are analysed (a family seen through its
+// probands).  Families with loops and those for the plain code are peeled
+// in full.
+enum class Peeling : uint8_t { Full, SumOutUnmeasured };
+
 // The plan of validated tables and their layout (the breakers and copies
 // come from the layout; without one, from a layout without loops).  With a
 // view, the set-up and the evaluated families follow its uses (a family
 // without an analysed member is not evaluated), and unless the view is
-// by_value every used individual has penetrances of its own.
+// by_value every used individual has penetrances of its own; unmeasured
+// individuals share one.  SumOutUnmeasured needs a view.
 Plan build_plan(const PedigreeTables& ped, const PedigreeLayout& layout,
-                const TraitView* view = nullptr);
+                const TraitView* view = nullptr, Peeling peeling = Peeling::Full);
 Plan build_plan(const PedigreeTables& ped);
 
 }  // namespace pedseg

@@ -4,8 +4,10 @@
 //   ln P(all its traits) - ln P(its probands' traits >= T)      (threshold)
 // The denominator is the family's likelihood under a view of the traits in
 // which only the probands are used (everyone else missing), peeled like the
-// numerator.  Under a transformation the probands' actual values carry their
-// Jacobian in both terms, so it cancels; a probability P(Y >= T) has none.
+// numerator, except that relatives through whom no proband is reached are
+// summed out in closed form (likelihood/plan.h, Peeling).  Under a
+// transformation the probands' actual values carry their Jacobian in both
+// terms, so it cancels; a probability P(Y >= T) has none.
 // Under threshold conditioning a proband in the spike counts above any T.
 #pragma once
 

@@ -40,7 +40,8 @@ Fitter::Fitter(SampleTables& sample, int32_t threads, const TraitAnalysis& analy
     set_view(conditioning.data, nullptr, 0.0, denominator_view_);
   }
   denominator_ = std::make_unique<LikelihoodEngine>(*sample.ped, sample.layout, sample.poly,
-                                                    denominator_view_, threads);
+                                                    denominator_view_, threads,
+                                                    Peeling::SumOutUnmeasured);
 }
 
 Fitter::~Fitter() = default;
@@ -75,8 +76,9 @@ double Fitter::families(const ModelQuantities& model) {
   const double LL = engine_->families_loglik(model);
   if (denominator_ == nullptr || impossible_lh(LL)) return LL;
   if (impossible_lh(denominator_->families_loglik(model))) return LH_SENTINEL;
-  // Family by family, numerator minus denominator (0 for a family whose
-  // only analysed member is its proband, under actual values); then the
+  // Family by family, numerator minus denominator (0 up to rounding for a
+  // family whose only analysed member is its proband, under actual values);
+  // then the
   // Jacobian of the values outside the probands'.
   double sum = 0.0;
   for (int32_t f = 1; f <= sample_.ped->PED_START[0]; ++f)

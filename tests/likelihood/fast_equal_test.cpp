@@ -12,12 +12,14 @@
 #include <optional>
 
 #include "likelihood/engine.h"
+#include "likelihood/plan.h"
 #include "likelihood/lik_fixture.h"
 #include "likelihood/loop_pedigrees.h"
 
 namespace {
 
 using pedseg::FAMILY_TERM_PLAIN;
+using pedseg::Transform;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -343,6 +345,45 @@ TEST_F(FastEqual, LargerFamiliesManyThreads) {
   const double free1[3] = {0.95, 0.5, 0.02};
   use(program_model(0.25, 0.03, 1.5, 0.25, 0.6, free1));
   expect_same(t, "large");
+}
+
+// Summing out the unmeasured (the denominator of a conditioned likelihood)
+// gives the full peeling's terms up to rounding, under general taus, with
+// few members measured, some at a threshold, and families with loops (which
+// stay whole); and it does take members out.
+TEST_F(FastEqual, SummingOutTheUnmeasured) {
+  std::mt19937 rng(404);
+  std::vector<bf::Structure> fams = random_sample(rng, 30, 40);
+  std::vector<float> y(11);
+  for (float& v : y) v = bf::random_trait(rng);
+  fams.push_back(looptest::first_cousins(y)[0].s);
+  bf::put_families(fams, *t.ped);
+  t.loops = bf::loops_of(fams);
+  const pedseg::PedigreeLayout layout = pedseg::build_layout(*t.ped, t.loops);
+  pedseg::TraitData data = pedseg::build_trait_data(*t.ped, {}, 0, Transform::None, 0.0);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (size_t i = 1; i < data.use.size(); ++i) {
+    const double r = u(rng);
+    if (r < 0.8) data.use[i] = pedseg::TraitUse::Missing;
+    if (r > 0.95) data.use[i] = pedseg::TraitUse::Threshold, data.y[i] = 0.5;
+  }
+  pedseg::TraitView view;
+  pedseg::set_view(data, nullptr, 0.0, view);
+  const auto kids = [&](pedseg::Peeling how) {
+    return pedseg::build_plan(*t.ped, layout, &view, how).kids.size();
+  };
+  EXPECT_LT(2 * kids(pedseg::Peeling::SumOutUnmeasured), kids(pedseg::Peeling::Full));
+  pedseg::LikelihoodEngine full(*t.ped, layout, t.poly, view, 1);
+  pedseg::LikelihoodEngine summed(*t.ped, layout, t.poly, view, 2,
+                                  pedseg::Peeling::SumOutUnmeasured);
+  for (int round = 0; round < 6; ++round) {
+    use(bf::random_model(rng, round % 2 == 0));
+    const double a = full.families_loglik(t.model), b = summed.families_loglik(t.model);
+    EXPECT_TRUE(liktest::close(a, b, 1e-12)) << round << ": " << bits(a) << " vs " << bits(b);
+    for (int f = 1; f <= t.ped->NFAM; ++f)
+      ASSERT_TRUE(liktest::close(full.family_term(f), summed.family_term(f), 1e-12))
+          << round << ", family " << f;
+  }
 }
 
 }  // namespace
