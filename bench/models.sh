@@ -39,37 +39,36 @@ timed() {  # folder, program and options: wall seconds of the run in that folder
   echo "$t1 - $t0" | bc
 }
 
-if [ $covariates = 1 ]; then
+# The table with and without a study file: the sample made by pedsim with
+# the options $1, converted by ped2iway with $2, which writes the file $3;
+# pedseg-models with $4 is the run without it; $5 and $6 name the two runs
+# in the last line and $7 is the target ratio.
+with_and_without() {
   "$build/tools/pedsim" --families 600 --generations 3 --children 3-6 --marry 0.9 --remarry 0.05 \
-    --spouses --seed 7 --sex-effect 1 --age-effect 0.05 --out ped.txt >/dev/null
-  "$build/tools/ped2iway" ped.txt --covariates sex,age --par-template >/dev/null
+    --spouses --seed 7 $1 --out ped.txt >/dev/null
+  "$build/tools/ped2iway" ped.txt $2 --par-template >/dev/null
   mkdir with without
-  cp par.inp iway.dat trait.dat covariates.dat with/
-  cp par.inp iway.dat trait.dat covariates.dat without/
-  tn=$(timed without "$build/pedseg-models" --covariates none)
+  cp par.inp iway.dat trait.dat "$3" with/
+  cp par.inp iway.dat trait.dat "$3" without/
+  local tn tc
+  tn=$(timed without "$build/pedseg-models" $4)
   tc=$(timed with "$build/pedseg-models")
   cat with/console
   echo
   grep -E '^pedseg-models: [a-z]+: [0-9]+ starts' with/progress | sed 's/^pedseg-models: /  /'
-  printf '\nwithout covariates %.2f s, with two %.2f s, ratio %.2f (target <= 2)\n' \
-    "$tn" "$tc" "$(echo "$tc / $tn" | bc -l)"
+  printf '\n%s %.2f s, %s %.2f s, ratio %.2f (target <= %s)\n' \
+    "$5" "$tn" "$6" "$tc" "$(echo "$tc / $tn" | bc -l)" "$7"
+}
+
+if [ $covariates = 1 ]; then
+  with_and_without "--sex-effect 1 --age-effect 0.05" "--covariates sex,age" covariates.dat \
+    "--covariates none" "without covariates" "with two" 2
   exit 0
 fi
 
 if [ $probands = 1 ]; then
-  "$build/tools/pedsim" --families 600 --generations 3 --children 3-6 --marry 0.9 --remarry 0.05 \
-    --spouses --seed 7 --probands --out ped.txt >/dev/null
-  "$build/tools/ped2iway" ped.txt --proband proband --par-template >/dev/null
-  mkdir with without
-  cp par.inp iway.dat trait.dat proband.dat with/
-  cp par.inp iway.dat trait.dat proband.dat without/
-  tn=$(timed without "$build/pedseg-models" --ascertainment none)
-  tc=$(timed with "$build/pedseg-models")
-  cat with/console
-  echo
-  grep -E '^pedseg-models: [a-z]+: [0-9]+ starts' with/progress | sed 's/^pedseg-models: /  /'
-  printf '\nnot conditioned %.2f s, conditioned on the probands %.2f s, ratio %.2f (target <= 1.5)\n' \
-    "$tn" "$tc" "$(echo "$tc / $tn" | bc -l)"
+  with_and_without --probands "--proband proband" proband.dat "--ascertainment none" \
+    "not conditioned" "conditioned on the probands" 1.5
   exit 0
 fi
 

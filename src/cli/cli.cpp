@@ -194,4 +194,11 @@ Take text_in(std::string& target) {
   };
 }
 
+std::string words_or(const std::vector<std::string>& words) {
+  std::string out;
+  for (size_t i = 0; i < words.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i];
+  return out;
+}
+
 }  // namespace pedseg::cli

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -72,5 +73,25 @@ Take number_in(int32_t& target, long lo, long hi, const std::string& what);
 Take real_in(double& target, double lo, double hi, const std::string& what);
 // Takes any text but the empty one.
 Take text_in(std::string& target);
+
+// "a, b or c".
+std::string words_or(const std::vector<std::string>& words);
+
+// Takes one of the words of `choices`, storing its value; otherwise
+// "'<value>' is not <the words, joined by words_or>".
+template <class Target, class T>
+Take one_of(Target& target, std::vector<std::pair<std::string, T>> choices) {
+  return [&target, choices](const std::string& text) -> std::string {
+    std::vector<std::string> words;
+    for (const auto& [word, value] : choices) {
+      if (word == text) {
+        target = value;
+        return "";
+      }
+      words.push_back(word);
+    }
+    return "'" + text + "' is not " + words_or(words);
+  };
+}
 
 }  // namespace pedseg::cli

@@ -55,10 +55,10 @@ bool plan_family(const PedigreeTables& ped, const FamilyLayout& fam, Plan& p, Fa
 // (never a closing one); a child op left without siblings becomes a single
 // child's.
 void sum_out_unmeasured(const FamilyLayout& fam, const TraitView& view, FamPlan& fp, Plan& p) {
+  if (fp.ops_end == fp.ops_begin) return;
   std::vector<uint8_t> informs(static_cast<size_t>(fam.size) + 1, 0);
   for (int32_t d = 1; d <= fam.size; ++d)
     informs[d] = view.use[static_cast<size_t>(fam.start + d)] != TraitUse::Missing;
-  if (fp.ops_end == fp.ops_begin) return;
   const std::vector<NucOp> ops(p.ops.begin() + fp.ops_begin, p.ops.end());
   const int32_t kids0 = ops.front().kids_begin;
   const std::vector<int32_t> kids(p.kids.begin() + kids0, p.kids.end());

@@ -126,16 +126,9 @@ void declare_options(CLI::App& app, Settings& s) {
   cli::add_value(app, "--transform", "KIND",
                  "boxcox (lambda1 estimated) or log (lambda1 = 0): the trait's values outside "
                  "the spike are transformed toward normality",
-                 [&s](const std::string& kind) {
-                   if (kind == "boxcox") {
-                     s.analysis.transform = Transform::BoxCox;
-                   } else if (kind == "log") {
-                     s.analysis.transform = Transform::Log;
-                   } else {
-                     return "'" + kind + "' is not boxcox or log";
-                   }
-                   return std::string();
-                 });
+                 cli::one_of(s.analysis.transform,
+                             std::vector<std::pair<std::string, Transform>>{
+                                 {"boxcox", Transform::BoxCox}, {"log", Transform::Log}}));
   cli::add_value(app, "--shift", "VALUE",
                  "lambda2 of the transformation, added to every value before it (default 0)",
                  cli::real_in(s.analysis.shift, -1.0E30, 1.0E30, "a number"));
@@ -143,18 +136,11 @@ void declare_options(CLI::App& app, Settings& s) {
                  "actual (condition each family on its probands' trait values; the default "
                  "when the folder has proband.dat), threshold (on their values being at least "
                  "T, see --threshold) or none",
-                 [&s](const std::string& kind) {
-                   if (kind == "actual") {
-                     s.ascertainment.kind = Ascertainment::Actual;
-                   } else if (kind == "threshold") {
-                     s.ascertainment.kind = Ascertainment::Threshold;
-                   } else if (kind == "none") {
-                     s.ascertainment.kind = Ascertainment::None;
-                   } else {
-                     return "'" + kind + "' is not actual, threshold or none";
-                   }
-                   return std::string();
-                 });
+                 cli::one_of(s.ascertainment.kind,
+                             std::vector<std::pair<std::string, Ascertainment>>{
+                                 {"actual", Ascertainment::Actual},
+                                 {"threshold", Ascertainment::Threshold},
+                                 {"none", Ascertainment::None}}));
   cli::add_value(app, "--threshold", "T",
                  "T of --ascertainment threshold, on the trait's scale as read (default: the "
                  "smallest proband value)",

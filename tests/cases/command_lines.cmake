@@ -100,6 +100,9 @@ row(pedseg-models 2 - "usage: --starts${any}" --starts)
 row(pedseg-models 2 - "usage: --starts: '1001' is not a number from 0 to 1000" empty --starts 1001)
 row(pedseg-models 2 - "usage: --threads: '300' is not a number from 1 to 256" empty --threads=300)
 row(pedseg-models 2 - "usage: --max-breakers: '6' is not a number from 1 to 5" empty --max-breakers 6)
+row(pedseg-models 2 - "usage: --transform: 'cube' is not boxcox or log" empty --transform cube)
+row(pedseg-models 2 - "usage: --ascertainment: 'maybe' is not actual, threshold or none"
+    empty --ascertainment maybe)
 row(pedseg-models 2 - "usage: --models: unknown model 'nonsense' [(]models: sporadic, ${any}"
     empty --models major,nonsense)
 row(pedseg-models 2 - "usage: --posteriors: unknown model 'x'${any}" empty --posteriors x)
